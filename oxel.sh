@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Oxel: install what is missing, build, then start the program (./oxel.sh)
+# or run every test (./oxel.sh test). Extra words after "run" go to the program.
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+cd "$here"
+
+PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgl1-mesa-dev liblua5.2-dev
+  libcjson-dev libssl-dev zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
+  lrzsz tftp-hpa tftpd-hpa busybox curl tmux xvfb iproute2 bsdutils ftp python3)
+
+install_missing() {
+  local missing=()
+  for p in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "oxel.sh: installing ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+build() {   # build DIR [cmake options...]
+  local dir="$1"; shift
+  if [ ! -f "$dir/build.ninja" ]; then
+    cmake -S . -B "$dir" -G Ninja "$@"
+  fi
+  cmake --build "$dir" -j2
+}
+
+seed_home() {
+  export OXEL_HOME="${OXEL_HOME:-${XDG_DATA_HOME:-$HOME/.local/share}/oxel}"
+  if [ ! -e "$OXEL_HOME/defcfg.ct" ]; then
+    mkdir -p "$OXEL_HOME"
+    cp -rn home/. "$OXEL_HOME/"
+    echo "oxel.sh: program home is $OXEL_HOME"
+  fi
+}
+
+cmd="${1:-run}"
+[ $# -gt 0 ] && shift
+case "$cmd" in
+  test)
+    install_missing
+    build build
+    build build-asan -DOXEL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+    status=0
+    (cd build && ctest --output-on-failure -j2 --timeout 300) || status=1
+    (cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j2 --timeout 300) || status=1
+    exit $status
+    ;;
+  build)
+    install_missing
+    build build
+    ;;
+  run|*)
+    [ "$cmd" != run ] && set -- "$cmd" "$@"
+    install_missing
+    build build
+    seed_home
+    if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x build/oxel ]; then
+      [ $# -eq 0 ] && set -- demo.ct
+      exec build/oxel "$@"
+    fi
+    [ $# -eq 0 ] && set -- demo.ct
+    exec build/oxel-cli "$@"
+    ;;
+esac

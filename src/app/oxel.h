@@ -1,0 +1,49 @@
+// The application frame: start-up, the shared reporting services and the one
+// program-exit routine.
+#pragma once
+
+#include <string>
+
+class Ui;
+
+// Start-up: installs the face, parses the command line, loads the
+// configuration and connects. Returns -1 when the front end should run its
+// loop, else the exit status to end with at once (command-line errors: 0).
+int OxelStart(int argc, char** argv, Ui& face);
+// Orderly shutdown after the front end's loop ended: logs closed, servers
+// stopped, backend disconnected.
+void OxelShutdown();
+
+// The program directory (OXEL_HOME, else the executable's directory).
+std::string InstallDir();
+void SetInstallDir(const std::string& dir);
+
+// True between the end of start-up and the start of shutdown; console output
+// is discarded while it is false.
+bool FrameInitialised();
+void SetFrameInitialised(bool on);
+
+// The one-second frame tick, delivered by the front end on its UI thread.
+void OxelFrameTick();
+
+// Error report: file name without extension, line, text.
+void ErrorReport(const char* file, int line, const char* fmt, ...)
+    __attribute__((format(printf, 3, 4)));
+#define ERROR_REPORT(...) ErrorReport(OXEL_MODULE, __LINE__, __VA_ARGS__)
+// Error report for a given system error code.
+void ErrorReportCode(int code, const char* text);
+
+// Message box with an OK button; returns the formatted length.
+int OxelMessageBox(const char* title, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+// Message box of a given style; returns the button pressed.
+int OxelMessageBoxStyle(unsigned style, const char* title, const char* fmt, ...)
+    __attribute__((format(printf, 3, 4)));
+
+// Writes to the console without VT100 processing, after the standard log.
+int console_printf(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// The one exit routine every fatal path calls. Does not return.
+[[noreturn]] void ProgramExit(int code);
+// Asks the front end to end its loop with this status (signal, EXIT OXEL);
+// the front end then calls OxelShutdown.
+void RequestShutdown(int code);

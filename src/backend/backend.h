@@ -1,0 +1,11 @@
+// The backend layer: the one active connection to the target.
+#pragma once
+
+#include <cstddef>
+
+// Sends bytes to the active backend; returns the count written or -1.
+int BackendWrite(const char* data, size_t len);
+int OpenConnection();
+int ReopenConnection();
+int CloseConnection();
+bool BackendConnected();

@@ -1,0 +1,10 @@
+#include "console/screenbuf.h"
+
+#include "app/oxel.h"
+#include "platform/ui.h"
+
+int ConsoleWritePlain(const char* data, size_t len) {
+    if (!FrameInitialised()) return 0;
+    ui().ConsoleBytes(data, len);
+    return 1;
+}

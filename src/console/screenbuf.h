@@ -1,0 +1,8 @@
+// The screen buffer and scroll-back.
+#pragma once
+
+#include <cstddef>
+
+// The console output entry for text without VT100 processing. Returns 0 when
+// the main window is not initialised (bytes dropped), else 1.
+int ConsoleWritePlain(const char* data, size_t len);

@@ -1,0 +1,85 @@
+#include "platform/cli/cli_ui.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+
+CliUi::CliUi() {
+    if (const char* a = std::getenv("OXEL_ANSWERS")) {
+        std::stringstream ss(a);
+        std::string word;
+        while (std::getline(ss, word, ',')) answers_.push_back(word);
+    }
+}
+
+std::optional<std::string> CliUi::NextAnswerWord() {
+    std::lock_guard l(mu_);
+    if (answers_.empty()) return std::nullopt;
+    std::string w = answers_.front();
+    answers_.pop_front();
+    return w;
+}
+
+int CliUi::MessageBox(unsigned style, const std::string& title, const std::string& text) {
+    std::string line = UiBoxLine(title, text) + "\n";
+    { std::lock_guard l(mu_); std::fwrite(line.data(), 1, line.size(), stderr); std::fflush(stderr); }
+    auto word = NextAnswerWord();
+    int id = word ? UiAnswerFromWord(*word) : 0;
+    return id ? id : UiDefaultAnswer(style);
+}
+
+std::optional<std::string> CliUi::AskText(const std::string& title, const std::string& prompt,
+                                          const std::string&) {
+    std::string line = UiBoxLine(title, prompt) + "\n";
+    { std::lock_guard l(mu_); std::fwrite(line.data(), 1, line.size(), stderr); std::fflush(stderr); }
+    auto word = NextAnswerWord();
+    if (!word || UiAnswerFromWord(*word) == IDCANCEL) return std::nullopt;
+    return word;
+}
+
+std::optional<std::string> CliUi::ChooseFile(const UiFileRequest& req) {
+    return AskText(req.title.empty() ? "File" : req.title, req.startDir, req.startDir);
+}
+
+void CliUi::ConsoleBytes(const char* data, size_t len) {
+    // Unbuffered so a pipe or terminal shows the target as it speaks.
+    while (len > 0) {
+        ssize_t n = write(STDOUT_FILENO, data, len);
+        if (n <= 0) return;
+        data += n;
+        len -= static_cast<size_t>(n);
+    }
+}
+
+void CliUi::SetClipboard(const std::string& text) {
+    std::lock_guard l(mu_);
+    clipboard_ = text;
+    haveClipboard_ = true;
+}
+
+std::optional<std::string> CliUi::GetClipboard() {
+    std::lock_guard l(mu_);
+    if (!haveClipboard_) return std::nullopt;
+    return clipboard_;
+}
+
+bool CliUi::OpenUrl(const std::string& urlOrPath) {
+    std::string line = "[open] " + urlOrPath + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    return true;
+}
+
+void CliUi::Quit(int status) {
+    std::lock_guard l(mu_);
+    if (!quit_) status_ = status;
+    quit_ = true;
+    cv_.notify_all();
+}
+
+int CliUi::WaitForQuit() {
+    std::unique_lock l(mu_);
+    cv_.wait(l, [this] { return quit_; });
+    return status_;
+}

@@ -1,0 +1,47 @@
+// The terminal face: target output to standard output, questions to standard
+// error answered from OXEL_ANSWERS (else with their first button).
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+
+#include "platform/ui.h"
+
+class CliUi : public Ui {
+public:
+    CliUi();
+    int MessageBox(unsigned style, const std::string& title, const std::string& text) override;
+    std::optional<std::string> AskText(const std::string& title, const std::string& prompt,
+                                       const std::string& initial) override;
+    std::optional<std::string> ChooseFile(const UiFileRequest& req) override;
+    void SetTitle(const std::string&) override {}
+    void StatusRefresh() override {}
+    void MenuEnable(int, bool) override {}
+    void MenuCheck(int, bool) override {}
+    void TraceText(const std::string&) override {}
+    void TraceCaption(const std::string&) override {}
+    void Relayout() override {}
+    void SetWindowPos(int, int) override {}
+    int VirtualScreenWidth() override { return 1 << 20; }
+    void ConsoleBytes(const char* data, size_t len) override;
+    void ConsoleInvalidate() override {}
+    void SetClipboard(const std::string& text) override;
+    std::optional<std::string> GetClipboard() override;
+    bool OpenUrl(const std::string& urlOrPath) override;
+    bool ShowDialog(const std::string&) override { return false; }
+    void Quit(int status) override;
+
+    // Blocks until Quit; returns its status.
+    int WaitForQuit();
+
+private:
+    std::optional<std::string> NextAnswerWord();
+    std::mutex mu_;
+    std::condition_variable cv_;
+    bool quit_ = false;
+    int status_ = 0;
+    std::deque<std::string> answers_;
+    std::string clipboard_;
+    bool haveClipboard_ = false;
+};

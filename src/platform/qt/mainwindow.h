@@ -1,0 +1,39 @@
+// The main window: bands, console, SysTrace pane and status bar.
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+#include <atomic>
+#include <map>
+
+class QAction;
+class QPlainTextEdit;
+class QTabWidget;
+class QLabel;
+
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    MainWindow();
+
+    void RefreshStatus();
+    void EnableCommand(int id, bool on);
+    void CheckCommand(int id, bool on);
+    void SetTraceText(const QString& text);
+    void SetTraceCaption(const QString& caption);
+    void Relayout();
+    // Any thread: the console changed; repaint soon (coalesced).
+    void ConsoleChanged();
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+
+private:
+    void BuildMenus();
+    QWidget* console_;
+    QTabWidget* traceTabs_;
+    QPlainTextEdit* trace_;
+    QLabel* status_;
+    std::map<int, QAction*> actions_;
+    std::atomic<bool> repaintPending_{false};
+};

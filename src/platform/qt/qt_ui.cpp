@@ -1,0 +1,164 @@
+#include "platform/qt/qt_ui.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QScreen>
+#include <QThread>
+#include <QUrl>
+
+#include "platform/qt/mainwindow.h"
+
+namespace {
+
+std::map<std::string, DialogFactory>& Dialogs() {
+    static std::map<std::string, DialogFactory> d;
+    return d;
+}
+
+QMessageBox::StandardButtons ButtonsFor(unsigned style) {
+    switch (style & MB_TYPEMASK) {
+    case MB_OKCANCEL: return QMessageBox::Ok | QMessageBox::Cancel;
+    case MB_ABORTRETRYIGNORE: return QMessageBox::Abort | QMessageBox::Retry | QMessageBox::Ignore;
+    case MB_YESNOCANCEL: return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+    case MB_YESNO: return QMessageBox::Yes | QMessageBox::No;
+    case MB_RETRYCANCEL: return QMessageBox::Retry | QMessageBox::Cancel;
+    default: return QMessageBox::Ok;
+    }
+}
+
+QMessageBox::Icon IconFor(unsigned style) {
+    switch (style & MB_ICONMASK) {
+    case MB_ICONERROR: return QMessageBox::Critical;
+    case MB_ICONQUESTION: return QMessageBox::Question;
+    case MB_ICONEXCLAMATION: return QMessageBox::Warning;
+    case MB_ICONINFORMATION: return QMessageBox::Information;
+    default: return QMessageBox::NoIcon;
+    }
+}
+
+int AnswerFor(int button) {
+    switch (button) {
+    case QMessageBox::Ok: return IDOK;
+    case QMessageBox::Cancel: return IDCANCEL;
+    case QMessageBox::Abort: return IDABORT;
+    case QMessageBox::Retry: return IDRETRY;
+    case QMessageBox::Ignore: return IDIGNORE;
+    case QMessageBox::Yes: return IDYES;
+    case QMessageBox::No: return IDNO;
+    default: return IDCANCEL;
+    }
+}
+
+QString Q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<int>(s.size())); }
+
+}  // namespace
+
+bool RegisterDialog(const char* name, DialogFactory factory) {
+    Dialogs()[name] = std::move(factory);
+    return true;
+}
+
+QtUi::QtUi(MainWindow* window) : window_(window) {}
+
+void QtUi::OnGui(std::function<void()> fn, bool wait) {
+    if (QThread::currentThread() == qApp->thread()) {
+        fn();
+        return;
+    }
+    QMetaObject::invokeMethod(qApp, std::move(fn),
+                              wait ? Qt::BlockingQueuedConnection : Qt::QueuedConnection);
+}
+
+int QtUi::MessageBox(unsigned style, const std::string& title, const std::string& text) {
+    int answer = IDCANCEL;
+    OnGui([&] {
+        QMessageBox box(IconFor(style), Q(title), Q(text), ButtonsFor(style), window_);
+        answer = AnswerFor(box.exec());
+    }, true);
+    return answer;
+}
+
+std::optional<std::string> QtUi::AskText(const std::string& title, const std::string& prompt,
+                                         const std::string& initial) {
+    std::optional<std::string> result;
+    OnGui([&] {
+        bool ok = false;
+        QString t = QInputDialog::getText(window_, Q(title), Q(prompt), QLineEdit::Normal,
+                                          Q(initial), &ok);
+        if (ok) result = t.toStdString();
+    }, true);
+    return result;
+}
+
+std::optional<std::string> QtUi::ChooseFile(const UiFileRequest& req) {
+    std::optional<std::string> result;
+    OnGui([&] {
+        QString f;
+        if (req.folder)
+            f = QFileDialog::getExistingDirectory(window_, Q(req.title), Q(req.startDir));
+        else if (req.save)
+            f = QFileDialog::getSaveFileName(window_, Q(req.title), Q(req.startDir), Q(req.filter));
+        else
+            f = QFileDialog::getOpenFileName(window_, Q(req.title), Q(req.startDir), Q(req.filter));
+        if (!f.isEmpty()) result = f.toStdString();
+    }, true);
+    return result;
+}
+
+void QtUi::SetTitle(const std::string& title) {
+    OnGui([this, title] { window_->setWindowTitle(Q(title)); }, false);
+}
+void QtUi::StatusRefresh() { OnGui([this] { window_->RefreshStatus(); }, false); }
+void QtUi::MenuEnable(int id, bool on) { OnGui([this, id, on] { window_->EnableCommand(id, on); }, false); }
+void QtUi::MenuCheck(int id, bool on) { OnGui([this, id, on] { window_->CheckCommand(id, on); }, false); }
+void QtUi::TraceText(const std::string& text) { OnGui([this, text] { window_->SetTraceText(Q(text)); }, false); }
+void QtUi::TraceCaption(const std::string& c) { OnGui([this, c] { window_->SetTraceCaption(Q(c)); }, false); }
+void QtUi::Relayout() { OnGui([this] { window_->Relayout(); }, false); }
+void QtUi::SetWindowPos(int x, int y) { OnGui([this, x, y] { window_->move(x, y); }, false); }
+
+int QtUi::VirtualScreenWidth() {
+    QScreen* s = QGuiApplication::primaryScreen();
+    return s ? s->virtualGeometry().width() : 1920;
+}
+
+void QtUi::ConsoleBytes(const char*, size_t) {}
+void QtUi::ConsoleInvalidate() { window_->ConsoleChanged(); }
+
+void QtUi::SetClipboard(const std::string& text) {
+    OnGui([text] { QGuiApplication::clipboard()->setText(Q(text)); }, true);
+}
+
+std::optional<std::string> QtUi::GetClipboard() {
+    std::optional<std::string> r;
+    OnGui([&] {
+        QString t = QGuiApplication::clipboard()->text();
+        if (!t.isNull()) r = t.toStdString();
+    }, true);
+    return r;
+}
+
+bool QtUi::OpenUrl(const std::string& urlOrPath) {
+    bool ok = false;
+    OnGui([&] {
+        QUrl url = urlOrPath.find("://") != std::string::npos ? QUrl(Q(urlOrPath))
+                                                              : QUrl::fromLocalFile(Q(urlOrPath));
+        ok = QDesktopServices::openUrl(url);
+    }, true);
+    return ok;
+}
+
+bool QtUi::ShowDialog(const std::string& name) {
+    auto it = Dialogs().find(name);
+    if (it == Dialogs().end()) return false;
+    OnGui([this, fn = it->second] { fn(window_); }, false);
+    return true;
+}
+
+void QtUi::Quit(int status) {
+    OnGui([status] { QApplication::exit(status); }, false);
+}

@@ -1,0 +1,98 @@
+// The one seam between the core and a window system. The core never includes a
+// toolkit header; it reaches the user only through the Ui installed with UiSet.
+// Three faces implement it: the Qt desktop, the terminal/no-terminal cli, and
+// the recording fake used by the tests.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Message box styles and answers keep the values users' scripts have always
+// seen (the DIALOG command and remote requests report them as numbers).
+enum UiBoxStyle : unsigned {
+    MB_OK = 0x0,
+    MB_OKCANCEL = 0x1,
+    MB_ABORTRETRYIGNORE = 0x2,
+    MB_YESNOCANCEL = 0x3,
+    MB_YESNO = 0x4,
+    MB_RETRYCANCEL = 0x5,
+    MB_TYPEMASK = 0xF,
+    MB_ICONERROR = 0x10,
+    MB_ICONQUESTION = 0x20,
+    MB_ICONEXCLAMATION = 0x30,
+    MB_ICONINFORMATION = 0x40,
+    MB_ICONMASK = 0xF0,
+    MB_SYSTEMMODAL = 0x1000,
+};
+
+enum UiAnswer : int {
+    IDOK = 1,
+    IDCANCEL = 2,
+    IDABORT = 3,
+    IDRETRY = 4,
+    IDIGNORE = 5,
+    IDYES = 6,
+    IDNO = 7,
+};
+
+// What a file chooser is for.
+struct UiFileRequest {
+    bool save = false;          // save dialog (else open)
+    bool folder = false;        // choose a directory
+    std::string title;
+    std::string startDir;       // directory or file to start at
+    std::string filter;         // e.g. "Oxel config files (*.ct)"
+};
+
+class Ui {
+public:
+    virtual ~Ui() = default;
+
+    // Questions. May be called from any thread; the caller blocks until the
+    // user answers. Returns one of UiAnswer.
+    virtual int MessageBox(unsigned style, const std::string& title, const std::string& text) = 0;
+    // A question that asks for a line of text; nullopt when cancelled.
+    virtual std::optional<std::string> AskText(const std::string& title, const std::string& prompt,
+                                               const std::string& initial) = 0;
+    virtual std::optional<std::string> ChooseFile(const UiFileRequest& req) = 0;
+
+    // Fire-and-forget notifications; safe from any thread.
+    virtual void SetTitle(const std::string& title) = 0;
+    virtual void StatusRefresh() = 0;                       // re-read the status texts
+    virtual void MenuEnable(int commandId, bool enabled) = 0;
+    virtual void MenuCheck(int commandId, bool checked) = 0;
+    virtual void TraceText(const std::string& text) = 0;    // whole trace pane text
+    virtual void TraceCaption(const std::string& caption) = 0;
+    virtual void Relayout() = 0;                            // bands or panes shown/hidden
+    virtual void SetWindowPos(int x, int y) = 0;
+    virtual int VirtualScreenWidth() = 0;
+
+    // Console display: every byte handed to the emulator or the plain writer
+    // (and console_printf text), unchanged; and "rows changed, repaint soon".
+    virtual void ConsoleBytes(const char* data, size_t len) = 0;
+    virtual void ConsoleInvalidate() = 0;
+
+    virtual void SetClipboard(const std::string& text) = 0;
+    virtual std::optional<std::string> GetClipboard() = 0;
+    // Open a URL or file with the desktop's handler. Returns false on failure.
+    virtual bool OpenUrl(const std::string& urlOrPath) = 0;
+
+    // Desktop dialogs are opened by name; a face without the dialog returns false.
+    virtual bool ShowDialog(const std::string& name) = 0;
+
+    // End the front end's loop; the program then exits with this status.
+    virtual void Quit(int status) = 0;
+};
+
+// The installed face. Never null after UiSet; before it, a silent default.
+Ui& ui();
+void UiSet(Ui* face);
+
+// Convenience: "[TITLE] TEXT" with CR and LF escaped, as the cli writes boxes.
+std::string UiBoxLine(const std::string& title, const std::string& text);
+// Parse an answer word (OK, CANCEL, YES, NO, RETRY, ABORT, IGNORE); 0 if none.
+int UiAnswerFromWord(const std::string& word);
+// The first button of a style: what an unattended face answers.
+int UiDefaultAnswer(unsigned style);

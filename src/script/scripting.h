@@ -1,0 +1,15 @@
+// The script runner and single command lines.
+#pragma once
+
+// Executes one command line: 0, or -1 "Command failed", -2 "Parameter error",
+// -3 "Incorrect number of arguments", -4 "Command line did not parse
+// properly", -5 "Command not found", or the handler's own code.
+int docmd(const char* line);
+// Starts a script (name, optional start tag); 1 started, 0 failed.
+int run_script(const char* name, const char* tag);
+void script_error(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+void InitScripting();
+// Bytes received from the target, offered to a waiting script.
+void script_receive(const char* data, int count);
+void script_halt();
+bool ScriptRunning();
