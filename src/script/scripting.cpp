@@ -8,3 +8,4 @@ void InitScripting() {}
 void script_receive(const char*, int) {}
 void script_halt() {}
 bool ScriptRunning() { return false; }
+void ScriptSetHandler(const char*, ScriptCmdHandler) {}

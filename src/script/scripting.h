@@ -13,3 +13,9 @@ void InitScripting();
 void script_receive(const char* data, int count);
 void script_halt();
 bool ScriptRunning();
+
+// Script command handlers get the split words (argv[0] is the command name)
+// and return 0 or a negative result code. Command modules install their
+// handlers by name in the runner's table at start-up.
+using ScriptCmdHandler = int (*)(int argc, char** argv);
+void ScriptSetHandler(const char* name, ScriptCmdHandler handler);

@@ -41,3 +41,4 @@ int shell_sprintf(const char* name, const char* fmt, ...) {
 int shell_export(const char*, bool) { return 0; }
 int shell_hide(const char*, bool) { return 0; }
 int shell_list() { return 0; }
+std::vector<std::pair<std::string, std::string>> shell_exported() { return {}; }

@@ -4,6 +4,8 @@
 
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 int ShellVarInit();
 std::optional<std::string> shell_getenv(const char* name);
@@ -13,3 +15,5 @@ int shell_sprintf(const char* name, const char* fmt, ...) __attribute__((format(
 int shell_export(const char* name, bool on);
 int shell_hide(const char* name, bool on);
 int shell_list();
+// Exported, not hidden variables in list order (what a saved configuration keeps).
+std::vector<std::pair<std::string, std::string>> shell_exported();

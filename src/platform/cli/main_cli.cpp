@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "app/oxel.h"
+#include "platform/cli/cli_console.h"
 #include "platform/cli/cli_ui.h"
 
 namespace {
@@ -32,8 +33,10 @@ int main(int argc, char** argv) {
     static CliUi face;
     int status = OxelStart(argc, argv, face);
     if (status >= 0) return status;
+    CliStartInput();
     status = face.WaitForQuit();
     OxelShutdown();
+    CliAtExit();
     std::fflush(nullptr);
     return status;
 }

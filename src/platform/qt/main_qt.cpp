@@ -15,6 +15,7 @@ int main(int argc, char** argv) {
     QtUi face(&window);
     int status = OxelStart(argc, argv, face);
     if (status >= 0) return status;
+    window.BuildMenus();
     window.show();
     QTimer tick;
     QObject::connect(&tick, &QTimer::timeout, [] { OxelFrameTick(); });

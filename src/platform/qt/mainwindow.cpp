@@ -13,6 +13,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "app/commands.h"
+
 MainWindow::MainWindow() {
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
@@ -32,12 +34,35 @@ MainWindow::MainWindow() {
     setCentralWidget(central);
     status_ = new QLabel(this);
     statusBar()->addWidget(status_, 1);
-    BuildMenus();
 }
 
 void MainWindow::BuildMenus() {
-    QMenu* file = menuBar()->addMenu("&File");
-    QAction* exit = file->addAction("E&xit");
+    menuBar()->clear();
+    actions_.clear();
+    std::map<QString, QMenu*> menus;
+    auto menuFor = [&](const QString& path) {
+        QMenu* parent = nullptr;
+        QString sofar;
+        for (const QString& part : path.split('/')) {
+            sofar += "/" + part;
+            auto it = menus.find(sofar);
+            if (it == menus.end())
+                it = menus.emplace(sofar, parent ? parent->addMenu(part) : menuBar()->addMenu(part)).first;
+            parent = it->second;
+        }
+        return parent;
+    };
+    for (const CommandEntry& e : CommandTable()) {
+        if (e.text.empty() || e.menu.empty()) continue;
+        QAction* a = menuFor(QString::fromStdString(e.menu))->addAction(QString::fromStdString(e.text));
+        a->setCheckable(e.checkable);
+        const int id = e.id;
+        connect(a, &QAction::triggered, this, [this, id] {
+            if (!CommandDispatch(id)) statusBar()->showMessage(kNotAvailable, 5000);
+        });
+        actions_[id] = a;
+    }
+    QAction* exit = menuFor("&File")->addAction("E&xit");
     connect(exit, &QAction::triggered, this, &QWidget::close);
 }
 

@@ -24,12 +24,13 @@ public:
     void Relayout();
     // Any thread: the console changed; repaint soon (coalesced).
     void ConsoleChanged();
+    // Builds the menus from the command table (after start-up registered them).
+    void BuildMenus();
 
 protected:
     void closeEvent(QCloseEvent* e) override;
 
 private:
-    void BuildMenus();
     QWidget* console_;
     QTabWidget* traceTabs_;
     QPlainTextEdit* trace_;

@@ -1,0 +1,5 @@
+#include "backend/inactivity.h"
+void TimerStart() {}
+void TimerTick() {}
+void ActivitySeen() {}
+void StopKeepalive() {}

@@ -1,0 +1,6 @@
+// Telnet client backend.
+#pragma once
+#include <cstddef>
+int TelnetOpen();
+int CloseTelnetConnection();
+int TelnetWrite(const char* data, size_t len);

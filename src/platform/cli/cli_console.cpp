@@ -1,0 +1,4 @@
+#include "platform/cli/cli_console.h"
+
+void CliStartInput() {}
+void CliAtExit() {}

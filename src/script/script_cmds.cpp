@@ -1,0 +1,2 @@
+#include "script/script_cmds.h"
+void ScriptCmdsInit() {}
