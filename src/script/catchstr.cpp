@@ -1,0 +1,215 @@
+#include "script/catchstr.h"
+
+#include <sys/stat.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+#include "app/oxel.h"
+#include "app/utils.h"
+#include "log/srvrtrace.h"
+#include "script/scripting.h"
+#include "script/shellvar.h"
+
+namespace {
+
+struct CatchString {
+    std::string text;     // as given
+    std::string pattern;  // after the send-text escapes
+    std::string captured;
+    size_t pos = 0;
+    bool restOfLine = false;
+};
+
+std::mutex g_mu;
+std::vector<CatchString> g_table;
+CatchConfig g_cfg;
+std::atomic<bool> g_active{false};
+std::atomic<bool> g_tagPending{false};
+
+void ResetMatch(CatchString& s) {
+    s.pos = 0;
+    s.restOfLine = false;
+    s.captured.clear();
+}
+
+void ClearLocked() {
+    g_table.clear();
+    g_active = false;
+}
+
+// One byte against one string; true when the string is complete (its
+// captured text is then what CATCHSTRING gets).
+bool MatchByte(CatchString& s, char c) {
+    const std::string& p = s.pattern;
+    if (p.empty()) return false;
+    if (p.compare(s.pos, std::string::npos, "*\n") == 0) s.restOfLine = true;
+    if (s.restOfLine) {
+        if ((c == '\r' || c == '\n') && !s.captured.empty()) return true;
+    } else if (s.pos < p.size() && (p[s.pos] == '.' || c == p[s.pos])) {
+        s.pos++;
+    } else if (c == p[0]) {
+        s.captured.clear();
+        s.pos = 1;
+    } else {
+        ResetMatch(s);
+        return false;
+    }
+    if (s.captured.size() >= kCatchMaxCapture) {
+        TracePrintf(TRC_SCRIPT, "Catch string overflow (concatenated)");
+    } else {
+        s.captured += c;
+    }
+    return !s.restOfLine && s.pos >= p.size();
+}
+
+std::string EscapeQuotes(const std::string& in) {
+    std::string out;
+    for (char c : in) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+// Waits (polling every 10 ms) until no script runs; limit 0 waits for good.
+bool WaitScriptsIdle(int limitMs) {
+    for (int waited = 0; ScriptRunning(); waited += 10) {
+        if (limitMs > 0 && waited >= limitMs) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+// What happens when a string is complete; runs without the table lock, so
+// the catch script may itself change the table.
+void Completed(const std::string& captured, const CatchConfig& cfg) {
+    if (cfg.tagging) g_tagPending = true;
+    if (cfg.script.empty()) {
+        if (!cfg.tagging) {
+            std::lock_guard l(g_mu);
+            ClearLocked();
+        }
+        shell_setenv("CATCHSTRING", (cfg.escapeQuotes ? EscapeQuotes(captured) : captured).c_str());
+        return;
+    }
+    if (cfg.stopRunning && ScriptRunning()) {
+        script_halt();
+        // The runner forces the end 4 s after a halt; give it that long.
+        WaitScriptsIdle(6000);
+    }
+    shell_setenv("CATCHSTRING", (cfg.escapeQuotes ? EscapeQuotes(captured) : captured).c_str());
+    if (cfg.async) {
+        std::lock_guard l(g_mu);
+        ClearLocked();
+    }
+    if (!run_script(cfg.script.c_str(), nullptr)) {
+        OxelMessageBox("Catch script failed to run", "%s", cfg.script.c_str());
+        std::lock_guard l(g_mu);
+        ClearLocked();
+        return;
+    }
+    // Without -a the reader stops here until the catch script has ended.
+    if (!cfg.async) WaitScriptsIdle(0);
+}
+
+}  // namespace
+
+void CatchSet(const CatchConfig& cfg) {
+    std::lock_guard l(g_mu);
+    bool tagging = g_cfg.tagging;
+    g_cfg = cfg;
+    g_cfg.tagging = tagging;
+    g_table.clear();
+    for (const auto& s : cfg.strings) {
+        if (static_cast<int>(g_table.size()) >= kCatchMaxStrings) break;
+        CatchString cs;
+        cs.text = s.substr(0, kCatchMaxText);
+        char buf[kCatchMaxText];
+        int n = ExpandEscapes(cs.text.data(), cs.text.size(), buf, sizeof buf);
+        cs.pattern.assign(buf, n < 0 ? 0 : n);
+        g_table.push_back(cs);
+    }
+    g_active = !g_table.empty();
+}
+
+void CatchClear() {
+    {
+        std::lock_guard l(g_mu);
+        ClearLocked();
+        g_cfg.strings.clear();
+        g_cfg.script.clear();
+    }
+    shell_unsetenv("CATCHSTRING");
+}
+
+void CatchSetTagging(bool on) {
+    std::lock_guard l(g_mu);
+    g_cfg.tagging = on;
+}
+
+CatchConfig CatchGetConfig() {
+    std::lock_guard l(g_mu);
+    CatchConfig c = g_cfg;
+    c.strings.clear();
+    for (const auto& s : g_table) c.strings.push_back(s.text);
+    return c;
+}
+
+std::optional<std::string> CatchResolveScript(const std::string& name) {
+    if (name.empty()) return std::string();
+    std::string path = (name[0] == '/' || name.find(':') != std::string::npos)
+                           ? name
+                           : InstallDir() + "/scripts/" + name;
+    if (path.size() >= 256) return std::nullopt;
+    return path;
+}
+
+std::string CatchShowText() {
+    CatchConfig c = CatchGetConfig();
+    if (c.strings.empty()) return "";
+    const std::string stars = "  **************************************\r\n";
+    std::string out = "  Oxel Catch Configuration:\r\n" + stars;
+    out += "  Script: '" + c.script + "'\r\n";
+    out += "  Strings (" + std::to_string(c.strings.size()) + "):\r\n";
+    for (const auto& s : c.strings) out += "    '" + s + "'\r\n";
+    out += std::string("  Line tagging: ") + (c.tagging ? "on" : "off") + "\r\n";
+    out += stars;
+    return out;
+}
+
+bool CatchActive() { return g_active; }
+
+void CatchFeedByte(char c) {
+    if (!g_active) return;
+    std::vector<std::string> done;
+    CatchConfig cfg;
+    {
+        std::lock_guard l(g_mu);
+        for (auto& s : g_table) {
+            if (MatchByte(s, c)) {
+                done.push_back(s.captured);
+                ResetMatch(s);
+            }
+        }
+        if (!done.empty()) cfg = g_cfg;
+    }
+    for (const auto& captured : done) {
+        Completed(captured, cfg);
+        if (!g_active) break;
+    }
+}
+
+void CatchFeed(const char* data, size_t len) {
+    for (size_t i = 0; i < len && g_active; i++) CatchFeedByte(data[i]);
+}
+
+bool CatchLineTagPending() { return g_tagPending; }
+void CatchLineTagDone() { g_tagPending = false; }
+
+std::string CatchTagText(int cursorCol, int cols) {
+    std::string out;
+    for (int col = cursorCol; col < cols - 5; col++) out += ' ';
+    return out + "<<**";
+}

@@ -1,0 +1,111 @@
+#include "script/catchstr.h"
+
+#include <gtest/gtest.h>
+
+#include "fake_ui.h"
+#include "script/shellvar.h"
+
+namespace {
+
+struct CatchFixture : ::testing::Test {
+    FakeUi ui;
+    void SetUp() override {
+        CatchClear();
+        CatchSetTagging(false);
+        CatchLineTagDone();
+    }
+    void TearDown() override {
+        CatchClear();
+        CatchSetTagging(false);
+    }
+    static void Set(std::vector<std::string> strings, bool tagging = false) {
+        CatchConfig c;
+        c.strings = std::move(strings);
+        CatchSet(c);
+        CatchSetTagging(tagging);
+    }
+    static std::string Caught() { return shell_getenv("CATCHSTRING").value_or("<unset>"); }
+};
+
+TEST_F(CatchFixture, MatchesAndCaptures) {
+    struct Case {
+        const char* pattern;
+        const char* stream;
+        const char* caught;
+    } cases[] = {
+        {"ERR", "xxERRyy", "ERR"},
+        {"E.R", "aE-Rb", "E-R"},               // "." matches any byte
+        {"ab", "aab", "ab"},                   // first character restarts the match
+        {"FAIL*\\n", "ok\r\nFAIL: disk 3\r\n", "FAIL: disk 3"},  // rest of the line
+        {"\\x41B", "zzAB", "AB"},              // the pattern takes the send escapes
+        {"abc", "abxabc", "abc"},
+    };
+    for (const auto& c : cases) {
+        shell_unsetenv("CATCHSTRING");
+        Set({c.pattern}, true);  // tagging keeps the table after a catch
+        CatchFeed(c.stream, strlen(c.stream));
+        EXPECT_EQ(Caught(), c.caught) << c.pattern;
+    }
+}
+
+TEST_F(CatchFixture, OneCatchWithoutScriptOrTagging) {
+    Set({"OK"});
+    EXPECT_TRUE(CatchActive());
+    CatchFeed("..OK..", 6);
+    EXPECT_EQ(Caught(), "OK");
+    EXPECT_FALSE(CatchActive());
+    EXPECT_FALSE(CatchLineTagPending());
+}
+
+TEST_F(CatchFixture, TaggingMarksTheLineAndKeepsCatching) {
+    Set({"boom"}, true);
+    CatchFeed("a boom", 6);
+    EXPECT_TRUE(CatchLineTagPending());
+    EXPECT_TRUE(CatchActive());
+    EXPECT_EQ(CatchTagText(10, 80), std::string(65, ' ') + "<<**");
+    EXPECT_EQ(CatchTagText(78, 80), "<<**");  // already past the column
+}
+
+TEST_F(CatchFixture, LongCaptureIsCut) {
+    Set({"S*\\n"}, true);
+    std::string line = "S" + std::string(400, 'q') + "\n";
+    CatchFeed(line.data(), line.size());
+    EXPECT_EQ(Caught().size(), kCatchMaxCapture);
+}
+
+TEST_F(CatchFixture, EscapedCatchString) {
+    CatchConfig c;
+    c.strings = {"say*\\n"};
+    c.escapeQuotes = true;
+    CatchSet(c);
+    const char* s = "say \"hi\\\"\n";
+    CatchFeed(s, strlen(s));
+    EXPECT_EQ(Caught(), "say \\\"hi\\\\\\\"");
+}
+
+TEST_F(CatchFixture, ScriptThatCannotStartClearsTheTable) {
+    CatchConfig c;
+    c.strings = {"GO"};
+    c.script = "/nonexistent/catch.scr";
+    CatchSet(c);
+    CatchFeed("GO", 2);
+    auto boxes = ui.Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].title, "Catch script failed to run");
+    EXPECT_EQ(boxes[0].text, "/nonexistent/catch.scr");
+    EXPECT_FALSE(CatchActive());
+}
+
+TEST_F(CatchFixture, ShowText) {
+    EXPECT_EQ(CatchShowText(), "");
+    CatchConfig c;
+    c.strings = {"a", "b"};
+    c.script = "/s/x.scr";
+    CatchSet(c);
+    std::string t = CatchShowText();
+    EXPECT_NE(t.find("  Oxel Catch Configuration:\r\n"), std::string::npos);
+    EXPECT_NE(t.find("  Script: '/s/x.scr'\r\n  Strings (2):\r\n    'a'\r\n    'b'\r\n  Line tagging: off\r\n"),
+              std::string::npos);
+}
+
+}  // namespace
