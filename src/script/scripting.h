@@ -19,3 +19,21 @@ bool ScriptRunning();
 // handlers by name in the runner's table at start-up.
 using ScriptCmdHandler = int (*)(int argc, char** argv);
 void ScriptSetHandler(const char* name, ScriptCmdHandler handler);
+
+// What the target-interaction commands need from the runner.
+#include <cstddef>
+#include <string>
+// Waits on the wake event for ticks x 10 ms (0: no limit); 1 when the event
+// ended the wait (prompt match or Halt), 0 on time-out.
+int script_sleep(int ticks);
+// RECV idleline: 1 when quietMs passed without data, 0 when limitMs (0: no
+// limit beyond one quiet period) passed while data kept coming.
+int script_wait_quiet(int quietMs, int limitMs);
+void recvBlockInit(int size, bool noWrap);
+// The receive block, oldest byte first; returns the count.
+int recvBlockRead(std::string& out);
+// The prompt pattern that ends a wait (len bytes, may hold NULs); null clears.
+void script_set_prompt(const char* pattern, size_t len);
+// RECV: flags (1 copy the block to RECVBLOCK at the match, 2 as hex, 4 empty
+// it after reading) and the count mode (any count bytes end the wait; 0 off).
+void script_recv_mode(int flags, int count);
