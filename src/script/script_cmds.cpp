@@ -62,9 +62,9 @@ void SetTimeout(bool timedOut) { shell_setenv("SCR_TIMEOUT", timedOut ? "TRUE" :
 // Waits for the prompt pattern already set; SCR_TIMEOUT tells how it ended.
 void WaitPrompt(int ticks) {
     shell_unsetenv("SCR_TIMEOUT");
-    int woken = script_sleep(ticks);
+    int woken = script_sleep(static_cast<unsigned>(ticks));
     SetTimeout(!woken);
-    script_set_prompt(nullptr, 0);
+    ScriptSetPattern(nullptr);
 }
 
 bool Is(const char* a, const char* b) { return strcasecmp(a, b) == 0; }
@@ -142,6 +142,30 @@ ScriptCmdHandler ScriptCmdsFind(const char* name) {
 void ScriptTimeRefSet(uint64_t tickMs) { g_timeRef = tickMs; }
 uint64_t ScriptTimeRef() { return g_timeRef; }
 
+std::optional<int> ParseParity(const char* text) {
+    const char* names[] = {"NONE", "ODD", "EVEN", "MARK", "SPACE"};
+    for (int i = 0; i < 5; i++)
+        if (Is(text, names[i])) return i;
+    return std::nullopt;
+}
+
+std::optional<int> ParseStopBits(const char* text) {
+    const char* names[] = {"1", "1.5", "2"};
+    for (int i = 0; i < 3; i++)
+        if (Is(text, names[i])) return i;
+    return std::nullopt;
+}
+
+std::optional<int> ParseFlow(const char* text) {
+    struct {
+        const char* name;
+        int bits;
+    } flows[] = {{"NONE", 0}, {"DTRDSR", 0x01}, {"RTSCTS", 0x02}, {"XONXOFF", 0x04}};
+    for (const auto& f : flows)
+        if (Is(text, f.name)) return f.bits;
+    return std::nullopt;
+}
+
 std::optional<std::string> HexToBytes(const std::string& hex) {
     if (hex.size() % 2) return std::nullopt;
     std::string out;
@@ -213,14 +237,14 @@ int cmd_send(int argc, char** argv) {
 
     if (!noWait) {
         if (prompt) {
-            script_set_prompt(prompt, std::min(std::strlen(prompt), kPromptMax));
+            ScriptSetPattern(std::string(prompt).substr(0, kPromptMax).c_str());
         } else {
             auto p = shell_getenv("PROMPT");
             if (!p || p->empty()) {
                 script_error("PROMPT shell variable must be set");
                 return -1;
             }
-            script_set_prompt(p->data(), std::min(p->size(), kPromptMax));
+            ScriptSetPattern(p->substr(0, kPromptMax).c_str());
         }
     }
 
@@ -301,7 +325,7 @@ int cmd_recv(int argc, char** argv) {
         auto quiet = ParseUnsigned(args[1]);
         if (!quiet) return -2;
         shell_unsetenv("SCR_TIMEOUT");
-        int quietReached = script_wait_quiet(static_cast<int>(*quiet), *ticks * 10);
+        int quietReached = script_wait_quiet(*quiet, static_cast<unsigned>(*ticks) * 10);
         SetTimeout(!quietReached);
         return 0;
     }
@@ -324,27 +348,25 @@ int cmd_recv(int argc, char** argv) {
     }
 
     if (nargs != 1) return -3;
-    std::string pattern = args[0];
-    int count = 0;
+    ScriptSetRecvFlags((copy ? 1 : 0) | (hexOut ? 2 : 0) | (empty ? 4 : 0));
     if (hexPattern) {
-        auto bytes = HexToBytes(pattern);
-        if (!bytes || bytes->empty()) {
+        // Exactly these bytes, NULs included.
+        auto bytes = HexToBytes(args[0]);
+        if (!bytes || bytes->empty() || bytes->size() > kPromptMax) {
             script_error("RECV: invalid hex pattern '%s'", args[0]);
             return -1;
         }
-        pattern = *bytes;
+        ScriptSetPatternCount(*bytes, static_cast<int>(bytes->size()));
     } else if (countMode) {
         auto n = ParseUnsigned(args[0]);
-        if (!n || *n < 1) return -2;
-        count = static_cast<int>(*n);
+        if (!n || *n < 1 || *n > 0x7fffffff) return -2;
+        ScriptSetPatternCount("", static_cast<int>(*n));
+    } else {
+        ScriptSetPattern(std::string(args[0]).substr(0, kPromptMax).c_str());
     }
-    if (pattern.size() > kPromptMax) pattern.resize(kPromptMax);
-    int flags = (copy ? 1 : 0) | (hexOut ? 2 : 0) | (empty ? 4 : 0);
-    script_recv_mode(flags, count);
-    script_set_prompt(pattern.data(), pattern.size());
     shell_unsetenv("RECVBLOCK");
     WaitPrompt(*ticks);
-    script_recv_mode(0, 0);
+    ScriptSetRecvFlags(0);
     return 0;
 }
 

@@ -39,6 +39,13 @@ std::string EchoEscapes(const std::string& in, bool* stopHere);
 std::string EchoSpacing(const std::string& in, int every, const std::string& insert, bool before);
 std::string EchoCentre(const std::string& in, int cols);
 
+// Serial settings as CONNECT and AUXCOM OPEN name them (any case): parity
+// NONE ODD EVEN MARK SPACE -> 0-4, stop bits "1" "1.5" "2" -> 0-2, flow NONE
+// DTRDSR RTSCTS XONXOFF -> the FLOWCTRL bits 0, 0x01, 0x02, 0x04.
+std::optional<int> ParseParity(const char* text);
+std::optional<int> ParseStopBits(const char* text);
+std::optional<int> ParseFlow(const char* text);
+
 int cmd_send(int argc, char** argv);
 int cmd_recv(int argc, char** argv);
 int cmd_catch(int argc, char** argv);

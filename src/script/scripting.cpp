@@ -9,9 +9,12 @@ void script_receive(const char*, int) {}
 void script_halt() {}
 bool ScriptRunning() { return false; }
 void ScriptSetHandler(const char*, ScriptCmdHandler) {}
-int script_sleep(int) { return 0; }
-int script_wait_quiet(int, int) { return 1; }
+std::string ScriptErrorText() { return ""; }
+bool ScriptWaitIdle(int) { return true; }
+int script_sleep(unsigned) { return 0; }
+int script_wait_quiet(unsigned, unsigned) { return 1; }
 void recvBlockInit(int, bool) {}
-int recvBlockRead(std::string& out) { out.clear(); return 0; }
-void script_set_prompt(const char*, size_t) {}
-void script_recv_mode(int, int) {}
+int recvBlockRead(std::string& dest) { dest.clear(); return 0; }
+void ScriptSetRecvFlags(int) {}
+void ScriptSetPattern(const char*) {}
+void ScriptSetPatternCount(const std::string&, int) {}

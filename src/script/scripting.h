@@ -21,19 +21,24 @@ using ScriptCmdHandler = int (*)(int argc, char** argv);
 void ScriptSetHandler(const char* name, ScriptCmdHandler handler);
 
 // What the target-interaction commands need from the runner.
-#include <cstddef>
 #include <string>
-// Waits on the wake event for ticks x 10 ms (0: no limit); 1 when the event
-// ended the wait (prompt match or Halt), 0 on time-out.
-int script_sleep(int ticks);
-// RECV idleline: 1 when quietMs passed without data, 0 when limitMs (0: no
-// limit beyond one quiet period) passed while data kept coming.
-int script_wait_quiet(int quietMs, int limitMs);
+// The error text set by the last command on this thread.
+std::string ScriptErrorText();
+// Waits until no script runs; false on time-out.
+bool ScriptWaitIdle(int timeoutMs);
+// Waits on the wake event for ticks x 10 ms (0: no limit). 1 when the event
+// (a prompt match, Halt, shutdown) ended the wait, 0 on time-out.
+int script_sleep(unsigned ticks);
+// Waits until nothing was received for quietMs, or limitMs passed while data
+// kept coming (0: no limit). 1 quiet, 0 limit reached or halted.
+int script_wait_quiet(unsigned quietMs, unsigned limitMs);
 void recvBlockInit(int size, bool noWrap);
-// The receive block, oldest byte first; returns the count.
-int recvBlockRead(std::string& out);
-// The prompt pattern that ends a wait (len bytes, may hold NULs); null clears.
-void script_set_prompt(const char* pattern, size_t len);
-// RECV: flags (1 copy the block to RECVBLOCK at the match, 2 as hex, 4 empty
-// it after reading) and the count mode (any count bytes end the wait; 0 off).
-void script_recv_mode(int flags, int count);
+// Copies the block, oldest byte first; returns the number of bytes.
+int recvBlockRead(std::string& dest);
+// RECV's flags for one command: 1 copy the block to RECVBLOCK at a match,
+// 2 as hexadecimal, 4 empty the block after reading. Cleared by docmd.
+void ScriptSetRecvFlags(int flags);
+// The prompt pattern ("." matches any character); null clears it.
+void ScriptSetPattern(const char* pattern);
+// RECV's count mode: bytes matched exactly, or (bytes empty) any count bytes.
+void ScriptSetPatternCount(const std::string& bytes, int count);
