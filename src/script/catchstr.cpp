@@ -166,6 +166,29 @@ std::optional<std::string> CatchResolveScript(const std::string& name) {
     return path;
 }
 
+int CatchDialogApply(const std::string& script, const std::string& text, bool tagging) {
+    CatchConfig cfg;
+    if (!text.empty()) {
+        if (script.empty() && !tagging) {
+            OxelMessageBox("Error", "Must specify scriptname");
+            return 0;
+        }
+        if (!script.empty()) {
+            auto path = CatchResolveScript(script);
+            struct stat st{};
+            if (!path || stat(path->c_str(), &st) != 0) {
+                OxelMessageBox("File open error", "%s: not found", path ? path->c_str() : script.c_str());
+                return 0;
+            }
+            cfg.script = *path;
+        }
+        cfg.strings.push_back(text.substr(0, kCatchMaxText));
+    }
+    CatchSet(cfg);
+    CatchSetTagging(tagging);
+    return 1;
+}
+
 std::string CatchShowText() {
     CatchConfig c = CatchGetConfig();
     if (c.strings.empty()) return "";

@@ -34,6 +34,11 @@ CatchConfig CatchGetConfig();
 // ":", else in the scripts directory; nullopt when the path would not fit.
 std::optional<std::string> CatchResolveScript(const std::string& name);
 
+// The dialog "Catch Script Setup..." on Ok: one string, the script name and
+// line tagging. 1 when the settings were taken (the dialog closes), 0 after
+// a message box ("File open error" or "Must specify scriptname").
+int CatchDialogApply(const std::string& script, const std::string& text, bool tagging);
+
 // The "CATCH show" text (empty when the table is empty).
 std::string CatchShowText();
 

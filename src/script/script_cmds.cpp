@@ -13,12 +13,14 @@
 #include <vector>
 
 #include "app/checksum.h"
+#include "app/commands.h"
 #include "app/oxel.h"
 #include "app/utils.h"
 #include "backend/backend.h"
 #include "config/configrecord.h"
 #include "log/srvrtrace.h"
 #include "platform/clock.h"
+#include "platform/ui.h"
 #include "script/auxcom_cmd.h"
 #include "script/banner.h"
 #include "script/catchstr.h"
@@ -32,6 +34,7 @@ namespace {
 constexpr size_t kSendMax = 2048;
 constexpr size_t kEchoMax = 510;
 constexpr size_t kPromptMax = 127;
+constexpr int kCmdCatchSetup = 468;  // Scripts -> Catch
 
 std::atomic<uint64_t> g_timeRef{0};
 int g_recvBlockSize = 256;
@@ -130,6 +133,10 @@ const CmdEntry kCommands[] = {
 
 void ScriptCmdsInit() {
     for (const auto& c : kCommands) ScriptSetHandler(c.name, c.handler);
+    bool haveCatchItem = false;
+    for (const auto& e : CommandTable()) haveCatchItem |= e.id == kCmdCatchSetup;
+    if (!haveCatchItem)
+        CommandRegister({kCmdCatchSetup, "&Scripts", "&Catch...", [] { ui().ShowDialog("Catch Script Setup..."); }});
     recvBlockInit(g_recvBlockSize, false);
 }
 

@@ -109,3 +109,30 @@ TEST_F(CatchFixture, ShowText) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CatchFixture, SetupDialogOk) {
+    // A string without a script needs line tagging.
+    EXPECT_EQ(CatchDialogApply("", "ERR", false), 0);
+    ASSERT_EQ(ui.Boxes().size(), 1u);
+    EXPECT_EQ(ui.Boxes()[0].title, "Error");
+    EXPECT_EQ(ui.Boxes()[0].text, "Must specify scriptname");
+    EXPECT_FALSE(CatchActive());
+
+    EXPECT_EQ(CatchDialogApply("/no/such.scr", "ERR", false), 0);
+    EXPECT_EQ(ui.Boxes()[1].title, "File open error");
+    EXPECT_EQ(ui.Boxes()[1].text, "/no/such.scr: not found");
+
+    EXPECT_EQ(CatchDialogApply("", "ERR", true), 1);
+    EXPECT_TRUE(CatchActive());
+    auto cfg = CatchGetConfig();
+    EXPECT_TRUE(cfg.tagging);
+    ASSERT_EQ(cfg.strings.size(), 1u);
+    EXPECT_EQ(cfg.strings[0], "ERR");
+
+    EXPECT_EQ(CatchDialogApply("", "", false), 1);  // no string: nothing to catch
+    EXPECT_FALSE(CatchActive());
+}
+
+}  // namespace
