@@ -76,9 +76,9 @@ bool Is(const char* a, const char* b) { return strcasecmp(a, b) == 0; }
 
 int WriteBytes(const std::string& bytes, bool whole, int delayMs) {
     if (bytes.empty()) return 1;
-    if (whole) return BackendWrite(bytes.data(), bytes.size()) < 0 ? 0 : 1;
+    if (whole) return BackendWrite(bytes.data(), bytes.size()) > 0;
     for (char c : bytes) {
-        if (BackendWrite(&c, 1) < 0) return 0;
+        if (BackendWrite(&c, 1) <= 0) return 0;
         if (delayMs > 0) hiresSleep(static_cast<unsigned>(delayMs));
     }
     return 1;
@@ -561,7 +561,6 @@ int cmd_string(int argc, char** argv) {
     }
     int nargs = argc - script_optind;
     if (nargs < 2) return -3;
-    if (nargs > 3) return -3;
     char** args = argv + script_optind;
     if (verbose) console_printf("command = '%s', string = '%s'\r\n", args[0], args[1]);
     shell_unsetenv("STRING");
