@@ -111,6 +111,7 @@ TEST(ConfigRecord, DefaultsAfterReset) {
 }
 
 TEST(ConfigRecord, SetStringCutsAtCapacity) {
+    ConfigInitDefaults();
     std::string longText(100, 'x');
     CFG_SET_STRING(g_cfg.BUTTON_LABEL[0], longText.c_str());
     EXPECT_EQ(std::strlen(g_cfg.BUTTON_LABEL[0]), sizeof g_cfg.BUTTON_LABEL[0] - 1);
