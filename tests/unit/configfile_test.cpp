@@ -251,6 +251,17 @@ TEST_F(ConfigFile, LinesAndTheirErrors) {
     }
 }
 
+TEST_F(ConfigFile, IgnoredNamesChangeNothing) {
+    std::string plain = WriteCfg("plain.ct", {});
+    ASSERT_EQ(ConfigLoad(plain.c_str()), 1);
+    auto reference = Snapshot();
+    ConfigInitDefaults();
+    std::string ignored = WriteCfg("ignored.ct", {"INSTALL_DIR \"/elsewhere\"", "LOGGING_FD 7", "HIRES_TIMING TRUE"});
+    ASSERT_EQ(ConfigLoad(ignored.c_str()), 1);
+    EXPECT_EQ(std::memcmp(reference.data(), Snapshot().data(), reference.size()), 0);
+    EXPECT_TRUE(fake.Boxes().empty());
+}
+
 TEST_F(ConfigFile, CancelStopsTheLoadKeepingEarlierKeys) {
     std::string path = WriteCfg("c.ct", {"CONSOLE_COLS 100", "BAD", "CONSOLE_ROWS 50", "ALSO BAD", "TABSTOP 4"});
     fake.Answer(IDOK);
