@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <condition_variable>
@@ -223,6 +224,8 @@ void TraceInit() {
     CommandRegister({437, "", "", TraceToggleDebug});
     ui().MenuCheck(444, g_cfg.TRACE_VISIBLE != 0);
     TraceRefreshCaption();
+    ui().TraceText(TraceText());
+    ui().Relayout();
 }
 
 void TraceShutdown() {
@@ -287,6 +290,17 @@ void TraceCloseFile() {
     if (g_fd >= 0) ::close(g_fd);
     g_fd = -1;
     g_fileName.clear();
+}
+
+int TraceApplyConfig(uint32_t flags, bool stamps, int rows, bool copy, const char* file) {
+    g_cfg.TRACEFLAGS = flags & TRC_ALL;
+    g_cfg.TRACE_TSTAMP_ENABLE = stamps;
+    g_cfg.TRACE_ROWS = std::clamp(rows, 1, kTraceLines);
+    int ok = 1;
+    if (copy) ok = TraceCopyToFile(file);
+    else TraceCloseFile();
+    ui().Relayout();
+    return ok;
 }
 
 std::string TraceFileName() {

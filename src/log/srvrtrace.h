@@ -48,6 +48,10 @@ int TraceCopyToFile(const char* path);
 void TraceCloseFile();
 // The name of the open copy file, empty when none.
 std::string TraceFileName();
+// The dialog "System Trace Config..." on OK: the ticked categories, the stamp
+// box, the pane height, and the copy file (opened when copy is set, else
+// closed). Returns 0 when the copy file could not be opened.
+int TraceApplyConfig(uint32_t flags, bool stamps, int rows, bool copy, const char* file);
 // The pane's whole text (for tests and the desktop pane); always current.
 std::string TraceText();
 // Rebuilds the tab caption from the running servers.
