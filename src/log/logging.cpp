@@ -392,7 +392,10 @@ void LogInit() {
 void LogSetXlogHandler(XlogHandler handler) { g_xlog = handler; }
 
 int LogApplyConfig(bool enabled, bool append, bool nonPrintables, bool dosMode, bool binary,
-                   const char* file) {
+                   const char* fileText) {
+    // A copy: the caller may pass the key itself.
+    const std::string fileCopy = fileText ? fileText : "";
+    const char* file = fileCopy.c_str();
     if (std::strncmp(file, "XLOG:", 5) == 0) {
         const char* rest = file + 5;
         while (*rest == ' ' || *rest == '\t') ++rest;

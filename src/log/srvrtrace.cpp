@@ -56,6 +56,15 @@ struct Refresher {
     std::condition_variable cv;
     std::thread thread;
     bool running = false, dirty = false, stop = false;
+    // A program that never called TraceShutdown still ends cleanly.
+    ~Refresher() {
+        {
+            std::lock_guard l(mu);
+            stop = true;
+        }
+        cv.notify_all();
+        if (thread.joinable()) thread.join();
+    }
 } g_refresh;
 
 // Servers shown in the caption, in display order.
@@ -109,7 +118,8 @@ void RefresherLoop() {
         g_refresh.cv.wait(l, [] { return g_refresh.dirty || g_refresh.stop; });
         if (g_refresh.stop) return;
         // Let the burst finish; stop ends the wait at once.
-        g_refresh.cv.wait_for(l, std::chrono::milliseconds(kPushDelayMs), [] { return g_refresh.stop; });
+        if (g_refresh.cv.wait_for(l, std::chrono::milliseconds(kPushDelayMs), [] { return g_refresh.stop; }))
+            return;   // the stopper pushes what is pending
         g_refresh.dirty = false;
         l.unlock();
         std::string text = TraceText();
@@ -128,11 +138,10 @@ void WriteAll(int fd, const char* p, size_t n) {
     }
 }
 
-void AddLineLocked(uint32_t mask, const std::string& line) {
+void AddLineLocked(const std::string& line) {
     EnsureLinesLocked();
     g_lines[g_oldest] = line;
     g_oldest = (g_oldest + 1) % kTraceLines;
-    if (mask == TRC_SYSLOG && g_cfg.SYSLOG_TOLOG_ENABLED) LogWrite(line.data(), line.size());
     if (g_fd >= 0) WriteAll(g_fd, line.data(), line.size());
 }
 
@@ -162,7 +171,11 @@ int TracePrintf(uint32_t mask, const char* fmt, ...) {
     // The category test costs nothing more than this for a disabled category.
     if (mask != TRC_ALWAYS && !(mask & g_cfg.TRACEFLAGS)) return 0;
 
-    std::lock_guard l(g_mu);
+    // SYSLOG lines also go to the standard log, after the trace lock is
+    // released: the log may have to ask the user about a failed write.
+    std::string toLog;
+    const bool logIt = mask == TRC_SYSLOG && g_cfg.SYSLOG_TOLOG_ENABLED;
+    std::unique_lock l(g_mu);
     char text[kFormatSize];
     va_list ap;
     va_start(ap, fmt);
@@ -189,7 +202,8 @@ int TracePrintf(uint32_t mask, const char* fmt, ...) {
         std::string line = firstPiece ? first : std::string("\r\n   ");
         line.append(text + start, end - start);
         if (line.size() < kMaxLine) {
-            AddLineLocked(mask, line);
+            AddLineLocked(line);
+            if (logIt) toLog += line;
             added += static_cast<int>(line.size());
             changed = true;
         }
@@ -201,6 +215,8 @@ int TracePrintf(uint32_t mask, const char* fmt, ...) {
         firstPiece = false;
     }
     if (changed) PaneChangedLocked();
+    l.unlock();
+    if (!toLog.empty()) LogWrite(toLog.data(), toLog.size());
     return added;
 }
 

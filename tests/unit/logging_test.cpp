@@ -325,3 +325,40 @@ TEST_F(Logging, ManyThreadsLoseAndInterleaveNoLine) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string g_xlogSeen = "unset";
+void SeeXlog(const char* path) { g_xlogSeen = path; }
+
+TEST_F(Logging, StandardDialogApply) {
+    LogSetXlogHandler(SeeXlog);
+    CFG_SET_STRING(g_cfg.LOGGING_FILENAME, "keep.log");
+    EXPECT_EQ(LogApplyConfig(true, false, false, false, false, "XLOG:   /tmp/x.xlog"), 1);
+    EXPECT_EQ(g_xlogSeen, "/tmp/x.xlog");
+    EXPECT_STREQ(g_cfg.LOGGING_FILENAME, "keep.log");
+    EXPECT_FALSE(g_cfg.LOGGING_ENABLED);
+    LogApplyConfig(true, false, false, false, false, "XLOG:");
+    EXPECT_EQ(g_xlogSeen, "");
+    LogSetXlogHandler(nullptr);
+
+    { std::ofstream(path) << "old\n"; }
+    g_cfg.LOGGING_OMITHDR = 1;
+    EXPECT_EQ(LogApplyConfig(true, true, false, true, false, path.c_str()), 1);
+    EXPECT_TRUE(g_cfg.LOGGING_ENABLED);
+    EXPECT_TRUE(g_cfg.LOGGING_DOSMODE);
+    LogWrite("new\r\n", 5);
+    EXPECT_EQ(ReadFile(path), "old\nnew\r\n");
+    LogTruncateButton();
+    LogWrite("after\r\n", 7);
+    EXPECT_EQ(ReadFile(path), "after\r\n");
+    EXPECT_EQ(LogApplyConfig(false, false, false, false, false, g_cfg.LOGGING_FILENAME), 1);
+    EXPECT_FALSE(LogIsOpen());
+    LogTruncateButton();   // logging off: the file goes
+    std::ifstream gone(path);
+    EXPECT_FALSE(gone.good());
+    EXPECT_EQ(LogApplyConfig(true, false, false, false, false, (dir + "/no/x").c_str()), 0);
+    EXPECT_FALSE(g_cfg.LOGGING_ENABLED);
+}
+
+}  // namespace

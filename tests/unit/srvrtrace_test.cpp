@@ -193,3 +193,21 @@ TEST_F(Trace, ManyThreadsLoseAndInterleaveNoLine) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Trace, DialogApply) {
+    const std::string path = dir + "/copy.txt";
+    g_cfg.TRACEFLAGS = TRC_SYSLOG;
+    EXPECT_EQ(TraceApplyConfig(TRC_FTP | TRC_HTTP, true, 12, true, path.c_str()), 1);
+    EXPECT_EQ(g_cfg.TRACEFLAGS, TRC_FTP | TRC_HTTP);
+    EXPECT_TRUE(g_cfg.TRACE_TSTAMP_ENABLE);
+    EXPECT_EQ(g_cfg.TRACE_ROWS, 12);
+    EXPECT_EQ(TraceFileName(), path);
+    EXPECT_EQ(TraceApplyConfig(TRC_FTP, false, 10, false, ""), 1);
+    EXPECT_EQ(TraceFileName(), "");
+    EXPECT_EQ(TraceApplyConfig(TRC_FTP, false, 10, true, (dir + "/x/y").c_str()), 0);
+    EXPECT_EQ(fake.Boxes().size(), 1u);
+}
+
+}  // namespace
