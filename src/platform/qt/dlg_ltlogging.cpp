@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "app/editor.h"
 #include "app/utils.h"
 #include "config/configrecord.h"
 #include "log/ltlogging.h"
@@ -65,7 +66,7 @@ void OpenLtlog(QWidget* parent) {
     QObject::connect(openLog, &QPushButton::clicked, [&] {
         const std::string today = LtlogFileName(dir->text().toStdString(), prefix->text().toStdString());
         QString f = QFileDialog::getOpenFileName(&dlg, "File:", QString::fromStdString(today), "All files (*)");
-        if (!f.isEmpty()) ui().OpenUrl(f.toStdString());
+        if (!f.isEmpty()) StartEditor(f.toStdString());
     });
     QObject::connect(ok, &QPushButton::clicked, &dlg, &QDialog::accept);
     QObject::connect(cancel, &QPushButton::clicked, &dlg, &QDialog::reject);
