@@ -15,7 +15,6 @@
 #include "config/configrecord.h"
 #include "log/ltlogging.h"
 #include "platform/qt/qt_ui.h"
-#include "platform/ui.h"
 
 namespace {
 
