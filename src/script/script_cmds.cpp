@@ -18,6 +18,7 @@
 #include "app/utils.h"
 #include "backend/backend.h"
 #include "config/configrecord.h"
+#include "log/logging.h"
 #include "log/srvrtrace.h"
 #include "platform/clock.h"
 #include "platform/ui.h"
@@ -125,7 +126,7 @@ std::optional<long> Number(const char* arg) {
 
 const CmdEntry kCommands[] = {
     {"AUXCOM", cmd_auxcom}, {"CATCH", cmd_catch},   {"COMPORT", cmd_comport}, {"CONNECT", cmd_connect},
-    {"ECHO", cmd_echo},     {"MONCMD", cmd_moncmd}, {"RECV", cmd_recv},       {"REGEX", cmd_regex},
+    {"ECHO", cmd_echo},     {"LOG", cmd_log},       {"MONCMD", cmd_moncmd}, {"RECV", cmd_recv},       {"REGEX", cmd_regex},
     {"SEND", cmd_send},     {"STRING", cmd_string},
 };
 

@@ -243,3 +243,15 @@ TEST(Catch, CommandForms) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Log, RegisteredWithTheCommands) {
+    FakeUi ui;
+    EXPECT_EQ(Cmd("LOG bogus"), -2);
+    EXPECT_EQ(Cmd("LOG a b c"), -3);
+    EXPECT_EQ(Cmd("LOG on /nonexistent-dir/x.log"), -1);
+    EXPECT_EQ(Cmd("LOG off"), 0);
+}
+
+}  // namespace
