@@ -3,3 +3,4 @@ void TimerStart() {}
 void TimerTick() {}
 void ActivitySeen() {}
 void StopKeepalive() {}
+void ShowTimerConfig() {}

@@ -2,6 +2,7 @@
 #include <signal.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #include "app/oxel.h"
@@ -11,7 +12,8 @@
 namespace {
 
 // SIGINT and SIGTERM end the run in order, through the same shutdown as a
-// closed window; a dedicated thread turns the signal into a request.
+// closed window; a dedicated thread turns the signal into a request. A second
+// signal ends a shutdown that hangs.
 void StartSignalThread() {
     sigset_t set;
     sigemptyset(&set);
@@ -22,6 +24,9 @@ void StartSignalThread() {
         int sig = 0;
         sigwait(&set, &sig);
         RequestShutdown(0);
+        sigwait(&set, &sig);
+        std::fflush(nullptr);
+        std::_Exit(0);
     }).detach();
 }
 
@@ -31,12 +36,15 @@ int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
     StartSignalThread();
     static CliUi face;
+    SetExitHook(CliAtExit);
     int status = OxelStart(argc, argv, face);
     if (status >= 0) return status;
     CliStartInput();
     status = face.WaitForQuit();
     OxelShutdown();
     CliAtExit();
+    // Reader, server and script threads are detached: end without running
+    // static destructors under them.
     std::fflush(nullptr);
-    return status;
+    std::_Exit(status);
 }
