@@ -96,6 +96,11 @@ bool FileExists(const std::string& path) {
     return !path.empty() && stat(path.c_str(), &st) == 0;
 }
 
+bool IsRegularFile(const std::string& path) {
+    struct stat st;
+    return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 // The base name: the part after the last "/" or "\".
 std::string BaseName(const std::string& path) {
     size_t cut = path.find_last_of("/\\");
@@ -177,16 +182,22 @@ int ParseCommandLine(int argc, char** argv) {
 
 // ---- Initialisation command (999 at start, 998 after File -> Open) --------
 
-// Step 1: defcfg.ct, then the named file; the shell variables that follow
-// from the configuration.
+// Step 1. At start: defcfg.ct, then the named file. After File -> Open the
+// menu command has loaded the chosen file (and recorded it in LAST_CFG_FILE)
+// before asking for 998. Then the variables that follow from the configuration.
 void LoadConfiguration(int cmd) {
-    std::string defcfg = InstallDir() + "/defcfg.ct";
-    if (FileExists(defcfg) && !ConfigLoad(defcfg.c_str())) ProgramExit(1);
-    std::string name = CurrentConfigFile();
-    if (!name.empty()) {
-        if (!ConfigLoad(name.c_str())) ProgramExit(1);
-        std::string path = ResolveConfigPath(name);
-        if (!path.empty()) CFG_SET_STRING(g_cfg.LAST_CFG_FILE, path.c_str());
+    if (cmd == CMD_INIT) {
+        std::string defcfg = InstallDir() + "/defcfg.ct";
+        if (FileExists(defcfg) && !ConfigLoad(defcfg.c_str())) ProgramExit(1);
+        std::string name = CurrentConfigFile();
+        if (!name.empty()) {
+            if (!ConfigLoad(name.c_str())) ProgramExit(1);
+            std::string path = ResolveConfigPath(name);
+            if (!path.empty()) CFG_SET_STRING(g_cfg.LAST_CFG_FILE, path.c_str());
+        }
+    } else {
+        std::string last = g_cfg.LAST_CFG_FILE;
+        SetCurrentConfigFile(IsRegularFile(last) ? last : std::string{});
     }
     if (g_cfg.BACKEND < 1 || g_cfg.BACKEND > 4) g_cfg.BACKEND = 1;
     if (cmd == CMD_INIT) {
@@ -463,14 +474,6 @@ int OxelStart(int argc, char** argv, Ui& face) {
     face.SetTitle(g_cfg.TITLEBAR);
     CommandDispatch(CMD_INIT);
     return -1;
-}
-
-void OxelOpenConfig(const char* path) {
-    CloseConnection();
-    ConfigInitDefaults();
-    CFG_SET_STRING(g_cfg.TITLEBAR, "Oxel");
-    SetCurrentConfigFile(path ? path : "");
-    CommandDispatch(CMD_REINIT);
 }
 
 void OxelShutdown() {

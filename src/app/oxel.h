@@ -16,16 +16,16 @@ int OxelStart(int argc, char** argv, Ui& face);
 // halted, backend disconnected, servers stopped.
 void OxelShutdown();
 
-// File -> Open with a chosen file: disconnects, restores the built-in
-// defaults and runs the initialisation command 998, which loads path.
-void OxelOpenConfig(const char* path);
+// The initialisation command is main-window command 999 (at start) and 998:
+// File -> Open loads the chosen file, records it in LAST_CFG_FILE and then
+// dispatches 998, which redoes everything after the load.
 
 // The program directory (OXEL_HOME, else the executable's directory).
 std::string InstallDir();
 void SetInstallDir(const std::string& dir);
 
-// The current configuration file name as given ("" = none): from the command
-// line, File -> Open or File -> Save As.
+// The current configuration file name ("" = none): from the command line, or
+// LAST_CFG_FILE when 998 runs after File -> Open.
 std::string CurrentConfigFile();
 void SetCurrentConfigFile(const std::string& name);
 

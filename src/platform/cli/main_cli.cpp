@@ -1,8 +1,12 @@
 // oxel-cli: the program in a terminal or with no terminal at all.
 #include <signal.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <mutex>
 #include <thread>
 
 #include "app/oxel.h"
@@ -30,13 +34,33 @@ void StartSignalThread() {
     }).detach();
 }
 
+// A fatal exit still restores the terminal and writes the screen dump. It may
+// come from the input thread itself, which the console's exit step joins, so
+// that step runs on a thread of its own and gets a bounded time.
+void AtFatalExit() {
+    struct Done {
+        std::mutex mu;
+        std::condition_variable cv;
+        bool done = false;
+    };
+    auto d = std::make_shared<Done>();
+    std::thread([d] {
+        CliAtExit();
+        std::lock_guard l(d->mu);
+        d->done = true;
+        d->cv.notify_all();
+    }).detach();
+    std::unique_lock l(d->mu);
+    d->cv.wait_for(l, std::chrono::seconds(2), [&] { return d->done; });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
     StartSignalThread();
     static CliUi face;
-    SetExitHook(CliAtExit);
+    SetExitHook(AtFatalExit);
     int status = OxelStart(argc, argv, face);
     if (status >= 0) return status;
     CliStartInput();
