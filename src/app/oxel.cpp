@@ -257,8 +257,9 @@ void ServerStartQuestion() {
                    "To avoid this warning next time, save current configuration");
 }
 
-// Step 11: menu state, then the backend.
-void ConnectBackend() {
+// Step 11's menu part: the backend's tick and the items that need a
+// configuration file, a paused script or the COM port.
+void SyncBackendMenus() {
     const struct { int backend, id; } backends[] = {
         {1, CMD_COMPORT_BACKEND}, {2, CMD_TELNET_BACKEND}, {3, CMD_MONCMD_BACKEND}, {4, CMD_PLINK_BACKEND},
     };
@@ -267,7 +268,10 @@ void ConnectBackend() {
     for (int id : {CMD_SCRIPT_STEP, CMD_SCRIPT_HALT, CMD_SCRIPT_PAUSE, CMD_SCRIPT_RESUME})
         ui().MenuEnable(id, false);
     ui().MenuEnable(CMD_XMODEM, g_cfg.BACKEND == 1);
+}
 
+// Step 11: connect, and the answers to a failed connection.
+void ConnectBackend() {
     errno = 0;
     if (OpenConnection()) return;
     int err = errno;
@@ -317,7 +321,8 @@ void Initialise(int cmd) {
     PlaceWindow();                                               // 7
     LogStartup();                                                // 8
     ServerStartQuestion();                                       // 10
-    ConnectBackend();                                            // 11
+    SyncBackendMenus();                                          // 11
+    ConnectBackend();
     if (BeginsWithText(g_cfg.STARTUP_SCRIPT)) run_script(g_cfg.STARTUP_SCRIPT, nullptr);  // 12
     SyncMenuChecks();                                            // 13
     SetFrameInitialised(true);                                   // 14
@@ -474,6 +479,11 @@ int OxelStart(int argc, char** argv, Ui& face) {
     face.SetTitle(g_cfg.TITLEBAR);
     CommandDispatch(CMD_INIT);
     return -1;
+}
+
+void OxelSyncMenus() {
+    SyncBackendMenus();
+    SyncMenuChecks();
 }
 
 void OxelShutdown() {

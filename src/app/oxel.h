@@ -16,6 +16,10 @@ int OxelStart(int argc, char** argv, Ui& face);
 // halted, backend disconnected, servers stopped.
 void OxelShutdown();
 
+// Brings the menu's ticks and greyed items in line with the configuration;
+// for a face that builds its menus after start-up.
+void OxelSyncMenus();
+
 // The initialisation command is main-window command 999 (at start) and 998:
 // File -> Open loads the chosen file, records it in LAST_CFG_FILE and then
 // dispatches 998, which redoes everything after the load.
