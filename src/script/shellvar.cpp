@@ -27,7 +27,6 @@ struct ShellVar {
 };
 
 std::mutex g_mu;
-bool g_created = false;
 std::vector<ShellVar> g_vars;
 std::string g_scriptPath;
 
@@ -80,30 +79,28 @@ int SetFlag(const char* name, int bit, bool on) {
 
 }  // namespace
 
+// The store itself exists for the whole run, so a variable set before
+// ShellVarInit (by a module's own start-up) is kept, never refused.
 int ShellVarInit() {
+    bool ok = true;
     {
         std::lock_guard l(g_mu);
         try {
-            if (!g_created) {
-                g_vars.assign(1, ShellVar{});
-                g_created = true;
-            }
+            if (g_vars.empty()) g_vars.emplace_back();
         } catch (const std::bad_alloc&) {
-            g_created = false;
+            ok = false;
         }
     }
-    if (!g_created) {
+    if (!ok || shell_sprintf("SVNREV", "%d", kSvnRevision) < 0) {
         OxelMessageBox("ShellVarInit()", "No memory for environment initialization\n");
         return -1;
     }
-    shell_sprintf("SVNREV", "%d", kSvnRevision);
     return 0;
 }
 
 void ShellVarClear() {
     std::lock_guard l(g_mu);
     g_vars.clear();
-    g_created = false;
     g_scriptPath.clear();
 }
 
@@ -132,15 +129,11 @@ int shell_setenv(const char* name, const char* value) {
         return -1;
     }
     if (!value || !*value) {
-        {
-            std::lock_guard l(g_mu);
-            if (!g_created) return -1;
-        }
         shell_unsetenv(name);
         return 0;
     }
     std::lock_guard l(g_mu);
-    if (!g_created || !*name) return -1;
+    if (!*name) return -1;
     try {
         if (ShellVar* v = FindLocked(name)) {
             v->value = value;   // flags stay

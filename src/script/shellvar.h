@@ -13,8 +13,8 @@ constexpr int kSvnRevision = 1437;
 // Flag bits of a variable.
 enum : int { SHELLVAR_EXPORTED = 1, SHELLVAR_HIDDEN = 2 };
 
-// Creates the store and sets SVNREV. A second call keeps the variables already
-// set (the command line's -D ones are set before the script engine starts).
+// Gives the store its first free entry and sets SVNREV; variables already set
+// stay (the command line's -D ones come before the script engine starts).
 // 0, or -1 after a message box when memory is exhausted.
 int ShellVarInit();
 // Removes every variable and frees every entry (a fresh store).
@@ -25,7 +25,7 @@ void ShellVarMenuInit();
 // THISSCRIPTDIR, THISSCRIPTNAME and OXEL_BACKEND are computed at each lookup
 // and never stored.
 std::optional<std::string> shell_getenv(const char* name);
-// 0, or -1 for a read-only name (script_error says why), no store or no memory.
+// 0, or -1 for a read-only name (script_error says why), an empty name or no memory.
 // A null or empty value removes the variable.
 int shell_setenv(const char* name, const char* value);
 // 0, or -1 when there is no such variable.

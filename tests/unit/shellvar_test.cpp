@@ -146,15 +146,14 @@ TEST_F(ShellVars, SprintfAndSvnrev) {
     EXPECT_FALSE(shell_getenv("LINES"));
 }
 
-TEST_F(ShellVars, NoStoreBeforeInit) {
+TEST_F(ShellVars, InitKeepsWhatIsThere) {
     ShellVarClear();
-    EXPECT_EQ(shell_setenv("A", "1"), -1);
-    EXPECT_FALSE(shell_getenv("A"));
-    ASSERT_EQ(ShellVarInit(), 0);
     EXPECT_EQ(shell_setenv("A", "1"), 0);
-    // A second init keeps what is there.
+    ASSERT_EQ(ShellVarInit(), 0);
     ASSERT_EQ(ShellVarInit(), 0);
     EXPECT_EQ(shell_getenv("A").value_or(""), "1");
+    EXPECT_EQ(ListedNames(), (std::vector<std::string>{"A", "SVNREV"}));
+    EXPECT_EQ(shell_setenv("", "x"), -1);
 }
 
 TEST_F(ShellVars, ListingLayout) {
