@@ -49,6 +49,7 @@ struct FrameOptions {
 std::mutex g_mu;                // guards the strings below
 std::string g_installDir;
 std::string g_configFile;
+std::string g_configPath;       // where the named file was loaded from ("" = nothing loaded)
 FrameOptions g_opt;
 std::atomic<int> g_measuredWidth{0}, g_measuredHeight{0};
 std::atomic<bool> g_initialised{false};
@@ -105,15 +106,6 @@ bool IsRegularFile(const std::string& path) {
 std::string BaseName(const std::string& path) {
     size_t cut = path.find_last_of("/\\");
     return cut == std::string::npos ? path : path.substr(cut + 1);
-}
-
-// Where a configuration name is found: as given, else in the "config"
-// directory of the program directory (the lookup of ConfigLoad).
-std::string ResolveConfigPath(const std::string& name) {
-    if (FileExists(name)) return name;
-    if (name.empty() || name[0] == '/') return {};
-    std::string inConfig = InstallDir() + "/config/" + name;
-    return FileExists(inConfig) ? inConfig : std::string{};
 }
 
 // ---- Command line -------------------------------------------------------
@@ -189,15 +181,19 @@ void LoadConfiguration(int cmd) {
     if (cmd == CMD_INIT) {
         std::string defcfg = InstallDir() + "/defcfg.ct";
         if (FileExists(defcfg) && !ConfigLoad(defcfg.c_str())) ProgramExit(1);
-        std::string name = CurrentConfigFile();
+        std::string name = CurrentConfigFile(), path;
         if (!name.empty()) {
             if (!ConfigLoad(name.c_str())) ProgramExit(1);
-            std::string path = ResolveConfigPath(name);
+            if (name != "NULL") path = ConfigCurrentPath();
             if (!path.empty()) CFG_SET_STRING(g_cfg.LAST_CFG_FILE, path.c_str());
         }
+        std::lock_guard l(g_mu);
+        g_configPath = path;
     } else {
         std::string last = g_cfg.LAST_CFG_FILE;
-        SetCurrentConfigFile(IsRegularFile(last) ? last : std::string{});
+        if (!IsRegularFile(last)) last.clear();
+        std::lock_guard l(g_mu);
+        g_configFile = g_configPath = last;
     }
     if (g_cfg.BACKEND < 1 || g_cfg.BACKEND > 4) g_cfg.BACKEND = 1;
     if (cmd == CMD_INIT) {
@@ -214,8 +210,13 @@ void LoadConfiguration(int cmd) {
 
 // Step 5.
 std::string WindowTitle() {
-    std::string name = CurrentConfigFile();
-    if (name.empty() || ResolveConfigPath(name).empty()) return g_cfg.TITLEBAR;
+    std::string name, path;
+    {
+        std::lock_guard l(g_mu);
+        name = g_configFile;
+        path = g_configPath;
+    }
+    if (name.empty() || path.empty()) return g_cfg.TITLEBAR;
     if (std::strcmp(g_cfg.TITLEBAR, "Oxel") != 0) return g_cfg.TITLEBAR;
     std::string base = BaseName(name);
     if (base.size() >= 3 && base.compare(base.size() - 3, 3, ".ct") == 0) base.resize(base.size() - 3);
@@ -319,7 +320,7 @@ void Initialise(int cmd) {
         OxelMessageBox(title.c_str(), "%s", g_cfg.STARTUP_MSG);
     }
     PlaceWindow();                                               // 7
-    LogStartup();                                                // 8
+    LogStartup();                                                // 8 (long-term too)
     ServerStartQuestion();                                       // 10
     SyncBackendMenus();                                          // 11
     ConnectBackend();
@@ -356,6 +357,7 @@ std::string CurrentConfigFile() {
 void SetCurrentConfigFile(const std::string& name) {
     std::lock_guard l(g_mu);
     g_configFile = name;
+    g_configPath = name;
 }
 
 int BufferRows() { return g_opt.bufferRows; }
@@ -444,7 +446,8 @@ int console_printf(const char* fmt, ...) {
 
 void ProgramExit(int code) {
     SetFrameInitialised(false);
-    LogClose();
+    LogShutdown();
+    TraceCloseFile();
     if (g_cfg.BACKEND == 4) ClosePlinkConnection();
     if (auto hook = g_exitHook.load()) hook();
     std::fflush(nullptr);
@@ -471,6 +474,7 @@ int OxelStart(int argc, char** argv, Ui& face) {
     if (!ConsoleInit(g_opt.bufferRows, g_opt.bufferCols)) return 0;
     // 5.
     InitScripting();
+    LogInit();
     CommandRegister({CMD_INIT, "", "", [] { Initialise(CMD_INIT); }});
     CommandRegister({CMD_REINIT, "", "", [] { Initialise(CMD_REINIT); }});
     ShellVarMenuInit();
@@ -488,9 +492,10 @@ void OxelSyncMenus() {
 
 void OxelShutdown() {
     SetFrameInitialised(false);
-    LogClose();
+    LogShutdown();
     if (ScriptRunning()) script_halt();
     if (g_cfg.BACKEND == 4) ClosePlinkConnection();
     if (BackendConnected()) CloseConnection();
+    TraceShutdown();
     std::fflush(nullptr);
 }
