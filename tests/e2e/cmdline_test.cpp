@@ -77,6 +77,14 @@ TEST(CommandLine, AcceptedRunsUntilSigterm) {
     EXPECT_TRUE(std::filesystem::is_regular_file(trace));
 }
 
+TEST(CommandLine, MissingConfigurationEndsWithStatusOne) {
+    TempDir home;
+    std::string missing = home.File("nowhere.ct");
+    ProcResult r = RunCli({missing}, {"OXEL_HOME=" + home.path()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(missing), std::string::npos) << r.err;
+}
+
 TEST(CommandLine, SigintStopsToo) {
     TempDir home;
     Proc p(CliPath(), {"-H"}, {"OXEL_HOME=" + home.path()});

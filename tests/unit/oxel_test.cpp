@@ -114,6 +114,24 @@ TEST_F(Startup, OptionsTakeEffect) {
     EXPECT_EQ(g_cfg.COMPORT_PASSTHROUGH, 0);
 }
 
+TEST_F(Startup, CommandLineAlternatePortWinsOverTheFile) {
+    home.Write("alt.ct", std::string(kHeader) + "COMPORTALT               5\nCOMPORT_PASSTHROUGH      FALSE\n");
+    EXPECT_EQ(Start({"-A", "3", home.File("alt.ct")}), -1);
+    EXPECT_EQ(g_cfg.COMPORTALT, 3);
+    EXPECT_EQ(g_cfg.COMPORT_PASSTHROUGH, 1);
+    OxelShutdown();
+    EXPECT_EQ(Start({home.File("alt.ct")}), -1);
+    EXPECT_EQ(g_cfg.COMPORTALT, 5);
+}
+
+TEST_F(Startup, ConfigurationThatCannotLoadEndsWithStatusOne) {
+    std::string missing = home.File("missing.ct");
+    EXPECT_EXIT(Start({missing}), ::testing::ExitedWithCode(1), "");
+    home.Write("defcfg.ct", std::string(kHeader) + "NOSUCHKEY                1\n");
+    ui.Answer(IDCANCEL);  // the per-line error box, then Cancel stops the load
+    EXPECT_EXIT(Start({}), ::testing::ExitedWithCode(1), "");
+}
+
 TEST_F(Startup, TitleFromConfigurationName) {
     home.Write("lab.ct", kHeader);
     std::string path = home.File("lab.ct");
