@@ -7,9 +7,11 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <map>
 #include <mutex>
 #include <thread>
 
+#include "app/commands.h"
 #include "app/oxel.h"
 #include "config/configrecord.h"
 #include "fake_ui.h"
@@ -466,4 +468,46 @@ TEST_F(RunnerTest, SleepAndQuietWaits) {
     stop = true;
     feeder.join();
     EXPECT_EQ(script_wait_quiet(30, 0), 1);
+}
+
+TEST_F(RunnerTest, ScriptsMenuCommands) {
+    std::map<int, CommandEntry> byId;
+    for (auto& e : CommandTable()) byId[e.id] = e;
+    for (int id : {409, 410, 453, 452, 454, 411, 412}) {
+        ASSERT_TRUE(byId.count(id)) << id;
+        EXPECT_EQ(byId[id].menu, "&Scripts") << id;
+    }
+    ASSERT_TRUE(byId.count(451));
+    EXPECT_TRUE(byId[451].text.empty());
+
+    EXPECT_TRUE(CommandDispatch(409));
+    EXPECT_EQ(ui.Dialogs(), std::vector<std::string>{"Run Oxel Script..."});
+
+    // 451 runs newmon.scr, unless a script is running.
+    Script("newmon.scr", "ECHO newmon\n");
+    EXPECT_TRUE(CommandDispatch(451));
+    EXPECT_TRUE(ScriptWaitIdle(20000));
+    EXPECT_EQ(Echoed(), std::vector<std::string>{"newmon"});
+    Script("w.scr", "SLEEP\n");
+    ASSERT_EQ(run_script("w.scr", nullptr), 1);
+    EXPECT_TRUE(CommandDispatch(451));
+    script_halt();
+    EXPECT_TRUE(ScriptWaitIdle(20000));
+    ASSERT_EQ(Boxes().size(), 1u);
+    EXPECT_EQ(Boxes()[0].title, "Error");
+    EXPECT_EQ(Boxes()[0].text, "Script currently running");
+
+    // New: the header is written, the file opened and made current.
+    ui.Reset();
+    std::string path = home.File("scripts/fresh.scr");
+    ui.AnswerFile(path);
+    EXPECT_TRUE(CommandDispatch(412));
+    EXPECT_EQ(home.Read("scripts/fresh.scr"),
+              "# New script\r\n# Refer to menu item 'Help->Scripts' for details.\r\n");
+    EXPECT_EQ(ui.Urls(), std::vector<std::string>{path});
+    EXPECT_EQ(std::string(g_cfg.LAST_SCRIPTNAME), path);
+    ui.AnswerFile(home.File("no/such/dir/x.scr"));
+    OpenNewScript();
+    ASSERT_EQ(Boxes().size(), 1u);
+    EXPECT_EQ(Boxes()[0].title.rfind("ERROR (scripting ", 0), 0u);
 }
