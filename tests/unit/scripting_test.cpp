@@ -127,6 +127,7 @@ TEST_F(RunnerTest, LineNumbersAfterJumps) {
         const char* text;
         int line;  // where the failing command BAD stands
     };
+    const std::string longText = "ECHO\n" + std::string(2046, 'x') + "\n";
     const Case cases[] = {
         {"goto.scr", "GOTO T\nBAD\n# T:\nBAD\n", 4},
         {"ret.scr", "GOSUB S\nBAD\n# S:\nRETURN\n", 2},
@@ -136,7 +137,7 @@ TEST_F(RunnerTest, LineNumbersAfterJumps) {
         {"blank.scr", "\n# c\n  \n\tBAD\n", 4},
         {"back.scr", "SET n 0\n# TOP:\nSET n=n+1\nIF $n lt 3 GOTO TOP\nBAD\n", 5},
         {"case.scr", "goto t\n# T:\nBAD\n# t:\nbad\n", 5},
-        {"long.scr", ("ECHO\n" + std::string(2046, 'x') + "\n").c_str(), 2},
+        {"long.scr", longText.c_str(), 2},
     };
     for (const auto& c : cases) {
         ui.Reset();
