@@ -79,7 +79,7 @@ struct RunContext {
 namespace {
 
 struct Cmd {
-    const char* name;
+    std::string name;
     ScriptCmdHandler handler;
 };
 
@@ -161,7 +161,7 @@ void BuildTable() {
 ScriptCmdHandler FindHandler(const std::string& name, bool* found) {
     std::lock_guard l(R().cmdMu);
     for (const auto& c : R().table)
-        if (strcasecmp(c.name, name.c_str()) == 0) {
+        if (strcasecmp(c.name.c_str(), name.c_str()) == 0) {
             *found = true;
             return c.handler ? c.handler : NotAvailable;
         }
@@ -697,11 +697,11 @@ void InitScripting() {
 void ScriptSetHandler(const char* name, ScriptCmdHandler handler) {
     std::lock_guard l(R().cmdMu);
     for (auto& c : R().table)
-        if (strcasecmp(c.name, name) == 0) {
+        if (strcasecmp(c.name.c_str(), name) == 0) {
             c.handler = handler;
             return;
         }
-    R().table.push_back({strdup(name), handler});
+    R().table.push_back({name, handler});
 }
 
 int docmd(const char* text) {
@@ -876,8 +876,10 @@ void script_pause() {
 }
 
 void script_resume() {
-    std::lock_guard l(R().mu);
-    for (auto& c : R().levels) c->paused = false;
+    {
+        std::lock_guard l(R().mu);
+        for (auto& c : R().levels) c->paused = false;
+    }
     ui().MenuEnable(CMD_PAUSE, true);
     ui().MenuEnable(CMD_RESUME, false);
     ui().MenuEnable(CMD_STEP, false);
@@ -956,6 +958,7 @@ int script_sleep(unsigned ticks) {
 }
 
 int script_wait_quiet(unsigned quietMs, unsigned limitMs) {
+    if (limitMs == 0) limitMs = quietMs > 0 ? quietMs : 1;  // no limit: one quiet period
     auto start = std::chrono::steady_clock::now();
     std::unique_lock l(R().evMu);
     R().quietWaiting = true;
@@ -969,7 +972,7 @@ int script_wait_quiet(unsigned quietMs, unsigned limitMs) {
             result = 1;
             break;
         }
-        if (limitMs && std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(limitMs)) break;
+        if (std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(limitMs)) break;
     }
     R().quietWaiting = false;
     return result;

@@ -67,7 +67,7 @@ void script_wake();
 // (a prompt match, Halt, shutdown) ended the wait, 0 on time-out.
 int script_sleep(unsigned ticks);
 // Waits until nothing was received for quietMs, or limitMs passed while data
-// kept coming (0: no limit). 1 quiet, 0 limit reached or halted.
+// kept coming (0: one quiet period). 1 quiet, 0 limit reached or halted.
 int script_wait_quiet(unsigned quietMs, unsigned limitMs);
 
 // The receive block: a ring of size bytes (filled with 'x'); no-wrap drops

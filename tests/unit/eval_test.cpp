@@ -159,3 +159,21 @@ TEST_F(EvalTest, DeepNestingIsRefusedNotOverflowed) {
     EXPECT_EQ(EvalInteger(ok, t), 0);
     EXPECT_EQ(t, "2");
 }
+
+TEST_F(EvalTest, ArbitraryInputNeverBreaksTheEvaluator) {
+    // Random expressions over the evaluator's own alphabet: each one either
+    // evaluates or raises exactly one error.
+    const char alphabet[] = "0123456789abcxyz+-*/%^(),=&|<>~ .";
+    unsigned seed = 12345;
+    auto next = [&] { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7fff; };
+    for (int i = 0; i < 3000; i++) {
+        std::string expr;
+        int len = 1 + static_cast<int>(next() % 40);
+        for (int k = 0; k < len; k++) expr += alphabet[next() % (sizeof alphabet - 1)];
+        ui.Reset();
+        std::string t;
+        int err = (i % 2 ? EvalFloat(expr, t) : EvalInteger(expr, t));
+        EXPECT_EQ(ui.Boxes().size(), err ? 1u : 0u) << expr;
+    }
+    for (const char* v : {"a", "b", "c", "x", "y", "z"}) shell_setenv(v, nullptr);
+}

@@ -460,7 +460,7 @@ TEST_F(RunnerTest, SleepAndQuietWaits) {
     EXPECT_EQ(script_sleep(100000), 1);
     std::atomic<bool> stop{false};
     std::thread feeder([&] {
-        for (int i = 0; i < 20 && !stop; i++) {
+        for (int i = 0; i < 400 && !stop; i++) {
             script_receive("x", 1);
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
