@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "app/commands.h"
+#include "app/editor.h"
 #include "app/oxel.h"
 #include "app/utils.h"
 #include "config/configrecord.h"
@@ -136,7 +137,8 @@ int IfCmd(int argc, char** argv);
 int ReturnCmd(int argc, char** argv);
 int RunCmd(int argc, char** argv);
 
-void BuildTable() {
+// The names in their documented order; handlers arrive by name.
+void BuildNames() {
     static std::once_flag once;
     std::call_once(once, [] {
         static const char* const names[] = {
@@ -149,13 +151,19 @@ void BuildTable() {
         std::lock_guard l(R().cmdMu);
         for (const char* n : names) R().table.push_back({n, nullptr});
     });
-    ScriptSetHandler("EXIT", ExitCmd);
-    ScriptSetHandler("GOSUB", GosubCmd);
-    ScriptSetHandler("GOTO", GotoCmd);
-    ScriptSetHandler("IF", IfCmd);
-    ScriptSetHandler("RETURN", ReturnCmd);
-    ScriptSetHandler("RUN", RunCmd);
-    ScriptSetHandler("SET", SetCmd);
+}
+
+void BuildTable() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        ScriptSetHandler("EXIT", ExitCmd);
+        ScriptSetHandler("GOSUB", GosubCmd);
+        ScriptSetHandler("GOTO", GotoCmd);
+        ScriptSetHandler("IF", IfCmd);
+        ScriptSetHandler("RETURN", ReturnCmd);
+        ScriptSetHandler("RUN", RunCmd);
+        ScriptSetHandler("SET", SetCmd);
+    });
 }
 
 ScriptCmdHandler FindHandler(const std::string& name, bool* found) {
@@ -626,9 +634,7 @@ int IfCmd(int argc, char** argv) {
 
 // ---- Menu commands ------------------------------------------------------------
 
-void OpenInEditor(const std::string& path) {
-    ui().OpenUrl(path);
-}
+void OpenInEditor(const std::string& path) { StartEditor(path); }
 
 void RunMenu() {
     if (ScriptRunning()) return;
@@ -695,6 +701,7 @@ void InitScripting() {
 }
 
 void ScriptSetHandler(const char* name, ScriptCmdHandler handler) {
+    BuildNames();
     std::lock_guard l(R().cmdMu);
     for (auto& c : R().table)
         if (strcasecmp(c.name.c_str(), name) == 0) {

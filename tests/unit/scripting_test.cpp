@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -500,13 +501,29 @@ TEST_F(RunnerTest, ScriptsMenuCommands) {
 
     // New: the header is written, the file opened and made current.
     ui.Reset();
+    home.Write("editor.sh", "#!/bin/sh\nd=$(dirname \"$0\")\necho \"$1\" > \"$d/part\" && mv \"$d/part\" \"$d/edited\"\n");
+    chmod(home.File("editor.sh").c_str(), 0755);
+    CFG_SET_STRING(g_cfg.EDITOR, home.File("editor.sh").c_str());
     std::string path = home.File("scripts/fresh.scr");
     ui.AnswerFile(path);
     EXPECT_TRUE(CommandDispatch(412));
     EXPECT_EQ(home.Read("scripts/fresh.scr"),
               "# New script\r\n# Refer to menu item 'Help->Scripts' for details.\r\n");
-    EXPECT_EQ(ui.Urls(), std::vector<std::string>{path});
     EXPECT_EQ(std::string(g_cfg.LAST_SCRIPTNAME), path);
+    for (int i = 0; i < 1000 && access(home.File("edited").c_str(), F_OK) != 0; i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(home.Read("edited"), path + "\n");  // opened in the editor
+    // Edit: the chosen file goes to the editor and becomes current.
+    unlink(home.File("edited").c_str());
+    std::string other = home.File("scripts/other.scr");
+    Script("other.scr", "ECHO\n");
+    ui.AnswerFile(other);
+    EXPECT_TRUE(CommandDispatch(411));
+    EXPECT_EQ(std::string(g_cfg.LAST_SCRIPTNAME), other);
+    for (int i = 0; i < 1000 && access(home.File("edited").c_str(), F_OK) != 0; i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(home.Read("edited"), other + "\n");
+    CFG_SET_STRING(g_cfg.EDITOR, "");
     ui.AnswerFile(home.File("no/such/dir/x.scr"));
     OpenNewScript();
     ASSERT_EQ(Boxes().size(), 1u);
