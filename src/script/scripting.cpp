@@ -1,6 +1,7 @@
 #include "script/scripting.h"
 
 #include <strings.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
@@ -388,6 +389,8 @@ std::string ScriptPath(const std::string& name) {
 }
 
 bool ReadWhole(const std::string& path, std::string& out) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;
     std::ostringstream ss;

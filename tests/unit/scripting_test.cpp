@@ -175,6 +175,10 @@ TEST_F(RunnerTest, StartTagsAndMissingTags) {
     EXPECT_EQ(run_script("absent.scr", nullptr), 0);
     ASSERT_EQ(Boxes().size(), 1u);
     EXPECT_EQ(Boxes()[0].text, home.path() + "/scripts/absent.scr: open failed");
+    ui.Reset();
+    EXPECT_EQ(run_script("", nullptr), 0);  // the scripts directory itself
+    ASSERT_EQ(Boxes().size(), 1u);
+    EXPECT_EQ(Boxes()[0].text, home.path() + "/scripts/: open failed");
     EXPECT_FALSE(ScriptRunning());
 }
 
