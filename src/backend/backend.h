@@ -1,11 +1,44 @@
-// The backend layer: the one active connection to the target.
+// The backend layer: the one active connection to the target. Every writer
+// goes through BackendWrite; opening, closing and reconfiguring dispatch on
+// BACKEND (0 none, 1 COM port, 2 telnet, 3 MONCMD, 4 plink).
 #pragma once
 
 #include <cstddef>
+#include <string>
 
-// Sends bytes to the active backend; returns the count written or -1.
+enum : int { BACKEND_NONE = 0, BACKEND_COM = 1, BACKEND_TELNET = 2, BACKEND_MONCMD = 3, BACKEND_PLINK = 4 };
+
+// Sends bytes to the active backend: 1 sent (or taken by TEST/LPBK), 0 failed.
 int BackendWrite(const char* data, size_t len);
+// 1/0. A failed COM port open leaves errno: ENOENT not found, EBUSY in use,
+// EACCES no permission (ENODEV: COMPORT 1026 found no port).
 int OpenConnection();
 int ReopenConnection();
 int CloseConnection();
+// Applies the configured serial settings to the open port (1/0).
+int ApplyCommSettings();
 bool BackendConnected();
+
+// Start-up connect: OpenConnection, and on failure the start-up messages
+// ("No COM ports available.", "COM%d not found on this system.", "COM%d in use
+// by some other process.") and their endings. Returns 1 when start-up goes on.
+int ConnectAtStartup();
+
+// The backend has closed itself (device gone) and waits for a key.
+int BackendReconnectPending();
+// The keyboard path calls this before sending a key while a reconnect is
+// pending: prints the attempt, reconnects, refreshes the status bar. 1 when
+// connected afterwards.
+int BackendReconnectOnKey();
+// The Reconnect tool-bar command.
+void BackendReconnectCommand();
+
+// Status-bar field 0.
+std::string BackendStatusText();
+// Tool-tip of a connection tool-bar button (950-962) for the current backend.
+std::string BackendToolTip(int id);
+// Bytes written through BackendWrite (the About box).
+unsigned long long BackendSentBytes();
+
+// Registers the connection commands; start-up calls it once.
+void BackendInit();
