@@ -244,6 +244,35 @@ std::string BackendToolTip(int id) {
     return {};
 }
 
+void ComPortConfigure(const ComPortChoice& c) {
+    const bool realBefore = g_cfg.COMPORT >= 1 && g_cfg.COMPORT <= 1023;
+    g_cfg.COMPORT = c.port;
+    if (!c.userDefined) g_cfg.BAUDRATE = c.rate;
+    g_cfg.USRDEFBAUD = c.userDefined ? 1 : 0;
+    g_cfg.BYTESIZE = static_cast<uint8_t>(c.dataBits);
+    g_cfg.PARITY = static_cast<uint8_t>(c.parity);
+    g_cfg.STOPBITS = static_cast<uint8_t>(c.stopBits);
+    g_cfg.FLOWCTRL = static_cast<uint8_t>(c.flow & 0x07);
+    if (g_cfg.BACKEND != BACKEND_COM) {
+        if (g_cfg.BACKEND != BACKEND_NONE) CloseConnection();
+        g_cfg.BACKEND = BACKEND_COM;
+    }
+    if (c.port == COMPORT_NONE || c.port == COMPORT_TEST || c.port == COMPORT_LPBK) {
+        CloseConnection();
+        // A close with nothing connected clears the backend kind; the
+        // chosen pseudo-port must survive it.
+        g_cfg.BACKEND = BACKEND_COM;
+        g_cfg.COMPORT = c.port;
+        OpenConnection();
+    } else if (realBefore) {
+        ReopenConnection();
+    } else {
+        OpenConnection();
+    }
+    if (c.userDefined && ComConnected()) ApplyUserBaudRate(c.userRate);
+    ui().StatusRefresh();
+}
+
 unsigned long long BackendSentBytes() { return g_sent.load(); }
 
 void BackendInit() {

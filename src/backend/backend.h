@@ -40,5 +40,17 @@ std::string BackendToolTip(int id);
 // Bytes written through BackendWrite (the About box).
 unsigned long long BackendSentBytes();
 
+// What the COM port dialog's OK hands over.
+struct ComPortChoice {
+    int port = 0;            // COMPORT value, pseudo-ports included
+    int rate = 19200;        // a row of the rate list
+    bool userDefined = false;
+    int userRate = 0;        // the "User defined: " number
+    int dataBits = 8, parity = 0, stopBits = 0;
+    int flow = 0;            // 0x01 DTR/DSR, 0x02 RTS/CTS, 0x04 XON/XOFF
+};
+// Stores the choice, switches to the COM port backend and (re)connects.
+void ComPortConfigure(const ComPortChoice& c);
+
 // Registers the connection commands; start-up calls it once.
 void BackendInit();

@@ -706,3 +706,40 @@ TEST_F(ComPort, CommandsAndToolTips) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ComPort, DialogChoiceSwitchesPorts) {
+    UseFake();
+    g_cfg.BACKEND = BACKEND_TELNET;
+    ComPortChoice c;
+    c.port = 1;
+    c.rate = 57600;
+    c.parity = 2;
+    c.flow = 0x04 | 0x08;   // only the three flow boxes are kept
+    ComPortConfigure(c);
+    EXPECT_EQ(g_cfg.BACKEND, BACKEND_COM);
+    EXPECT_TRUE(BackendConnected());
+    EXPECT_EQ(g_cfg.FLOWCTRL, 0x04);
+    EXPECT_EQ(BackendStatusText(), "COM1 57600 8-E-1");
+
+    c.port = COMPORT_LPBK;
+    ComPortConfigure(c);
+    EXPECT_FALSE(BackendConnected());
+    EXPECT_EQ(g_cfg.COMPORT, COMPORT_LPBK);
+    EXPECT_EQ(BackendStatusText(), "Disconnected (LPBK)");
+    ui.Reset();
+    BackendWrite("x", 1);
+    EXPECT_EQ(ui.Console(), "x");
+
+    c.port = 2;
+    c.userDefined = true;
+    c.userRate = 250000;
+    fake.refuse = [](int r) { return r > 200000 && r <= 250000; };
+    ComPortConfigure(c);
+    EXPECT_TRUE(BackendConnected());
+    EXPECT_EQ(g_cfg.BAUDRATE, 200000);
+    EXPECT_EQ(ui.Boxes().back().text, "Driver set to 200000");
+}
+
+}  // namespace
