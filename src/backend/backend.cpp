@@ -108,6 +108,10 @@ void Loopback(const char* data, size_t len) {
 }  // namespace
 
 bool BackendConnected() { return ComConnected() || g_otherUp.load(); }
+void BackendMarkConnected(bool up) {
+    g_otherUp = up;
+    ui().StatusRefresh();
+}
 
 int OpenConnection() {
     int ok = Row().open();

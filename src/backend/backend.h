@@ -18,6 +18,9 @@ int CloseConnection();
 // Applies the configured serial settings to the open port (1/0).
 int ApplyCommSettings();
 bool BackendConnected();
+// The telnet, MONCMD and plink backends report a connection that came up or
+// dropped on its own (the COM port keeps its own state).
+void BackendMarkConnected(bool up);
 
 // Start-up connect: OpenConnection, and on failure the start-up messages
 // ("No COM ports available.", "COM%d not found on this system.", "COM%d in use

@@ -49,11 +49,15 @@ using PortRef = std::shared_ptr<Port>;
 constexpr size_t kReadChunk = 4096;
 constexpr size_t kMarkerMax = 64;
 
+// Never destroyed: a port still open when the process ends must not be torn
+// down under a running watcher, nor a running watcher end the process.
 std::mutex g_portMu;              // guards the two references below
-PortRef g_main, g_alt;
+PortRef& g_main = *new PortRef;
+PortRef& g_alt = *new PortRef;
 std::recursive_mutex g_lifeMu;    // open and close, from any thread
 std::atomic<bool> g_connected{false}, g_altOpen{false}, g_reconnect{false};
-std::thread g_watch, g_watchAlt;
+std::thread& g_watch = *new std::thread;
+std::thread& g_watchAlt = *new std::thread;
 std::atomic<bool> g_watchRunning{false}, g_watchAltRunning{false};
 std::atomic<unsigned long long> g_altSent{0};
 std::atomic<int> g_breakTicks{0};
@@ -293,7 +297,10 @@ void CommWatch(PortRef port, bool alt) {
     while (up.load()) {
         unsigned ev = 0;
         int r = port->ops->wait(port->p, &ev);
-        if (r == 0) continue;
+        if (r == 0) {
+            if (up.load()) hiresSleep(10);   // woken without a close: do not spin
+            continue;
+        }
         if (r < 0) {
             int err = errno;
             if (DeviceGone(err)) fails = 11;
