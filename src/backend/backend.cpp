@@ -67,7 +67,7 @@ void CliHistory(const char* data, size_t len) {
     for (size_t i = 0; i < len; ++i) {
         char c = data[i];
         if (c == '\r' || c == '\n') {
-            if (g_lineLen) TracePrintf(TRC_CLIHIST, "%.*s\n", static_cast<int>(g_lineLen), g_line);
+            if (g_lineLen) TracePrintf(TRC_CLIHIST, "%.*s", static_cast<int>(g_lineLen), g_line);
             g_lineLen = 0;
         } else if (c == '\b') {
             if (g_lineLen) --g_lineLen;

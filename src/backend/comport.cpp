@@ -161,7 +161,7 @@ int ApplyCommSettingsOn(Port& port) {
     line.dataBits = g_cfg.BYTESIZE;
     line.parity = g_cfg.PARITY;
     line.stopBits = g_cfg.STOPBITS;
-    if (g_cfg.STOPBITS == 1) TracePrintf(TRC_ALWAYS, "1.5 stop bits run as 2 stop bits on this system\n");
+    if (g_cfg.STOPBITS == 1) TracePrintf(TRC_ALWAYS, "1.5 stop bits run as 2 stop bits on this system");
     line.xonXoff = (g_cfg.FLOWCTRL & 0x04) != 0;
     line.xonChar = 0x11;
     line.xoffChar = 0x13;
@@ -207,11 +207,11 @@ int WriteOn(Port& port, const char* data, size_t len) {
     long n = port.ops->write(port.p, data, len);
     if (n < 0) {
         unsigned flags = port.ops->errors(port.p);
-        if (flags && g_cfg.DISPLAY_ERRORS) TracePrintf(TRC_DEBUG, "<CE-%u>\n", flags);
+        if (flags && g_cfg.DISPLAY_ERRORS) TracePrintf(TRC_DEBUG, "<CE-%u>", flags);
         return 0;
     }
     if (static_cast<size_t>(n) != len)
-        TracePrintf(TRC_DEBUG, "Probable Write Timeout: Total of %ld bytes sent\n", n);
+        TracePrintf(TRC_DEBUG, "Probable Write Timeout: Total of %ld bytes sent", n);
     return 1;
 }
 
@@ -222,7 +222,7 @@ long ComPortRead(Port& port, void* buf, size_t max) {
     long n = port.ops->read(port.p, buf, want);
     if (n >= 0) return n;
     unsigned flags = port.ops->errors(port.p);
-    if (flags && g_cfg.DISPLAY_ERRORS) TracePrintf(TRC_DEBUG, "<CE-%u>\n", flags);
+    if (flags && g_cfg.DISPLAY_ERRORS) TracePrintf(TRC_DEBUG, "<CE-%u>", flags);
     return 0;
 }
 
@@ -291,7 +291,7 @@ void CommWatch(PortRef port, bool alt) {
     std::atomic<bool>& up = alt ? g_altOpen : g_connected;
     std::atomic<bool>& running = alt ? g_watchAltRunning : g_watchRunning;
     const char* name = alt ? "CommAltEvent" : "CommEvent";
-    if (alt) TracePrintf(TRC_ALWAYS, "CommWatchProcAlt running\n");
+    if (alt) TracePrintf(TRC_ALWAYS, "CommWatchProcAlt running");
     std::vector<uint8_t> in(kReadChunk), out(kReadChunk * 5 + 16);
     int fails = 0;
     while (up.load()) {
@@ -306,7 +306,7 @@ void CommWatch(PortRef port, bool alt) {
             if (DeviceGone(err)) fails = 11;
             port->ops->errors(port->p);
             if (++fails <= 10) {
-                TracePrintf(TRC_ALWAYS, alt ? "WaitCommEventAlt failed (%d)\n" : "WaitCommEvent failed (%d)\n", fails);
+                TracePrintf(TRC_ALWAYS, alt ? "WaitCommEventAlt failed (%d)" : "WaitCommEvent failed (%d)", fails);
                 hiresSleep(100);
                 continue;
             }
@@ -328,14 +328,14 @@ void CommWatch(PortRef port, bool alt) {
                     }
                 }
             }
-            TracePrintf(TRC_ALWAYS, "%s event=%s%s%s%s%s%s\n", name, (ev & SEV_CTS) ? "CTS " : "",
+            TracePrintf(TRC_ALWAYS, "%s event=%s%s%s%s%s%s", name, (ev & SEV_CTS) ? "CTS " : "",
                         (ev & SEV_DSR) ? "DSR " : "", (ev & SEV_RING) ? "RNG " : "",
                         (ev & SEV_RLSD) ? "RLSD " : "", (ev & SEV_BREAK) ? "BRK " : "",
                         (ev & SEV_ERR) ? "ERR " : "");
             if (ev & SEV_ERR) {
-                TracePrintf(TRC_ALWAYS, "%s Err (rc=%lu%s)\n", name, 0UL, "=WAIT_OBJECT_0");
+                TracePrintf(TRC_ALWAYS, "%s Err (rc=%lu%s)", name, 0UL, "=WAIT_OBJECT_0");
                 unsigned f = port->ops->errors(port->p);
-                TracePrintf(TRC_ALWAYS, "%s ERROR:%s%s%s%s\n", name, (f & CE_FRAME) ? "FRAME " : "",
+                TracePrintf(TRC_ALWAYS, "%s ERROR:%s%s%s%s", name, (f & CE_FRAME) ? "FRAME " : "",
                             (f & CE_OVERRUN) ? "OVERRUN " : "", (f & CE_RXOVER) ? "OVERFLOW " : "",
                             (f & CE_RXPARITY) ? "PARITY " : "");
             }
@@ -358,7 +358,7 @@ void CommWatch(PortRef port, bool alt) {
             }
         }
     }
-    if (alt) TracePrintf(TRC_ALWAYS, "CommWatchProcAlt terminating\n");
+    if (alt) TracePrintf(TRC_ALWAYS, "CommWatchProcAlt terminating");
     running = false;
 }
 
@@ -385,7 +385,7 @@ void FinishPort(PortRef& port, std::atomic<bool>& up, std::atomic<bool>& running
     up = false;
     if (port) port->ops->cancelWait(port->p);
     for (int i = 0; i < 20 && running.load(); ++i) hiresSleep(100);
-    if (running.load()) TracePrintf(TRC_ALWAYS, "%s didn't die\n", watcherName);
+    if (running.load()) TracePrintf(TRC_ALWAYS, "%s didn't die", watcherName);
     Reap(t);
     if (!port) return;
     if ((g_cfg.FLOWCTRL & 0x08) && !port->ops->setDtr(port->p, false))
