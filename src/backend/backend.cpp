@@ -128,6 +128,7 @@ int CloseConnection() {
         g_cfg.BACKEND_COMPORT_ENABLED = g_cfg.BACKEND_TELNET_ENABLED = 0;
         g_cfg.BACKEND_MONCMD_ENABLED = g_cfg.BACKEND_PLINK_ENABLED = 0;
         ComClearReconnectPending();
+        ComReap();
         return 1;
     }
     int ok = IsComKind() ? ComClose() : Row().close();

@@ -423,6 +423,12 @@ bool ComReconnectPending() { return g_reconnect.load(); }
 void ComClearReconnectPending() { g_reconnect = false; }
 unsigned long long ComAltSentBytes() { return g_altSent.load(); }
 
+void ComReap() {
+    std::lock_guard life(g_lifeMu);
+    if (!g_connected.load()) Reap(g_watch);
+    if (!g_altOpen.load()) Reap(g_watchAlt);
+}
+
 int ComClose() {
     std::lock_guard life(g_lifeMu);
     g_connected = false;

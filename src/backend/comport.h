@@ -25,6 +25,8 @@ int ComClose();
 int ComApplySettings();
 int ComWrite(const char* data, size_t len);
 
+// Joins watchers that have ended or are ending (after an automatic close).
+void ComReap();
 bool ComConnected();        // main port open
 bool ComAltOpen();
 bool ComReconnectPending();
