@@ -159,45 +159,7 @@ int BackendWrite(const char* data, size_t len) {
     return Row().write(data, len) ? 1 : 0;
 }
 
-int ConnectAtStartup() {
-    if (OpenConnection()) return 1;
-    if (!IsComKind()) return 1;   // the other backends report their own failures
-    int err = errno;
-    int port = g_cfg.COMPORT;
-    if (port == COMPORT_ANY) {
-        OxelMessageBox("Connection failed", "No COM ports available.\n");
-        ProgramExit(1);
-    }
-    if (err == ENOENT) {
-        g_cfg.COMPORT = COMPORT_NONE;
-        shell_setenv("COMPORT", "NONE");
-        if (OxelMessageBoxStyle(MB_OKCANCEL, "Connection failed",
-                                "COM%d not found on this system.\nUse Config->Backend to reconfigure.",
-                                port) == IDCANCEL)
-            ProgramExit(1);
-        return 1;
-    }
-    if (err == EBUSY || err == EACCES) {
-        if (OxelMessageBoxStyle(MB_OKCANCEL, "Connection failed", "COM%d in use by some other process.\n",
-                                port) == IDCANCEL)
-            ProgramExit(1);
-        return 1;
-    }
-    errno = err;
-    ERROR_REPORT("COM%d connection failed", port);
-    ProgramExit(1);
-}
-
-int BackendReconnectPending() { return ComReconnectPending() ? 1 : 0; }
-
-int BackendReconnectOnKey() {
-    console_printf("\r\n");
-    console_printf("# Attempting to reconnect...\r\n");
-    int ok = OpenConnection();
-    if (!ok) console_printf("# No luck...\r\n");
-    ui().StatusRefresh();
-    return ok;
-}
+bool BackendLostConnection() { return ComReconnectPending(); }
 
 void BackendReconnectCommand() {
     if (BackendConnected()) return;

@@ -22,17 +22,9 @@ bool BackendConnected();
 // dropped on its own (the COM port keeps its own state).
 void BackendMarkConnected(bool up);
 
-// Start-up connect: OpenConnection, and on failure the start-up messages
-// ("No COM ports available.", "COM%d not found on this system.", "COM%d in use
-// by some other process.") and their endings. Returns 1 when start-up goes on.
-int ConnectAtStartup();
-
-// The backend has closed itself (device gone) and waits for a key.
-int BackendReconnectPending();
-// The keyboard path calls this before sending a key while a reconnect is
-// pending: prints the attempt, reconnects, refreshes the status bar. 1 when
-// connected afterwards.
-int BackendReconnectOnKey();
+// True after the backend noticed the connection was lost (a typed key then
+// tries to reconnect, through ReopenConnection).
+bool BackendLostConnection();
 // The Reconnect tool-bar command.
 void BackendReconnectCommand();
 
