@@ -20,6 +20,7 @@
 #include "backend/backend.h"
 #include "backend/comport.h"
 #include "config/configrecord.h"
+#include "console/screenbuf.h"
 #include "platform/serial.h"
 #include "platform/ui.h"
 #include "script/shellvar.h"
@@ -164,6 +165,8 @@ void BM_ComportFlood(benchmark::State& state) {
     for (auto _ : state) {
         CountingUi face;
         UiSet(&face);
+        ShellVarInit();
+        ConsoleInit(1200, 250);
         ConfigInitDefaults();
         SetFrameInitialised(true);
         Pair pair;
@@ -193,7 +196,7 @@ void BM_ComportFlood(benchmark::State& state) {
         state.SetBytesProcessed(static_cast<int64_t>(face.bytes.load()));
     }
 }
-BENCHMARK(BM_ComportFlood)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_ComportFlood)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 }  // namespace
 
