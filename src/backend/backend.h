@@ -9,3 +9,5 @@ int OpenConnection();
 int ReopenConnection();
 int CloseConnection();
 bool BackendConnected();
+// The `connected` flag, set and cleared by the backends that own it.
+void BackendSetConnected(bool on);
