@@ -18,17 +18,23 @@ const char* const kRule = "*****************************************\r\n";
 
 // Written by readers and the keyboard, read by the tick.
 std::atomic<uint64_t> g_lastActivityMs{0};
+std::atomic<uint64_t> g_activityGen{0};   // bumped by every restart of the count
 std::atomic<bool> g_expired{false};
 // Tick-side state (UI thread only).
-uint64_t g_countBase = 0;   // activity time the reported count belongs to
+uint64_t g_countGen = ~0ULL;  // the restart the reported count belongs to
 int g_reported = 0;         // idle seconds already acted on
 uint64_t g_keepaliveStartMs = 0;
 bool g_keepaliveOn = false;
 std::atomic<bool> g_questionOpen{false};
 
+void Touch(uint64_t now) {
+    g_lastActivityMs = now;
+    ++g_activityGen;
+}
+
 void RestartIdle() {
     g_expired = false;
-    g_lastActivityMs = ClockTickMs();
+    Touch(ClockTickMs());
 }
 
 void Warn(int remaining) {
@@ -54,8 +60,8 @@ void Expire() {
 bool IdleSecond(int c, int t, uint64_t now) {
     if (g_cfg.INACTIVITY_SCRIPT[0]) {
         if (c < t) return false;
-        g_lastActivityMs = now;
-        g_countBase = now;
+        Touch(now);
+        g_countGen = g_activityGen.load();
         g_reported = 0;
         run_script(g_cfg.INACTIVITY_SCRIPT, nullptr);
         return true;
@@ -76,9 +82,10 @@ bool IdleSecond(int c, int t, uint64_t now) {
 bool InactivityStep(uint64_t now) {
     int t = g_cfg.INACTIVITY_TIMEOUT;
     if (t <= 0 || g_expired.load()) return false;
+    uint64_t gen = g_activityGen.load();
     uint64_t last = g_lastActivityMs.load();
-    if (last != g_countBase) {
-        g_countBase = last;
+    if (gen != g_countGen) {
+        g_countGen = gen;
         g_reported = 0;
     }
     uint64_t idle = now > last ? (now - last) / 1000 : 0;
@@ -124,7 +131,7 @@ void TimerTick() {
 }
 
 void ActivitySeen() {
-    if (!g_expired.load()) g_lastActivityMs = ClockTickMs();
+    if (!g_expired.load()) Touch(ClockTickMs());
 }
 
 void SetInactivityTimeout(int seconds) {
