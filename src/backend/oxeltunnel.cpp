@@ -39,20 +39,23 @@ void Down() {
 void TunnelMain(std::string host, int port) {
     in_addr addr{};
     int fd = -1;
-    // The user only asked for a mirror: a server that cannot be reached is
-    // reported and leaves the tunnel down, the program goes on.
+    const char* failed = nullptr;
     if (!NetResolveIPv4(host.c_str(), &addr)) {
-        ERROR_REPORT("gethostbyname failed");
+        failed = "gethostbyname failed";
     } else {
         fd = NetConnectTcp(NetAddress(addr, static_cast<uint16_t>(port)), 30000, &g_stop);
-        if (fd < 0 && !g_stop.load()) {
-            int e = errno;
-            errno = e;
-            ERROR_REPORT((e == EMFILE || e == ENFILE || e == ENOBUFS) ? "socket failed" : "connect failed");
-        }
+        if (fd < 0 && !g_stop.load())
+            failed = (errno == EMFILE || errno == ENFILE || errno == ENOBUFS) ? "socket failed" : "connect failed";
     }
     if (fd < 0) {
+        // The user only asked for a mirror: a server that cannot be reached
+        // is reported and leaves the tunnel down; the program goes on.
+        int e = errno;
         g_running = false;
+        if (failed) {
+            errno = e;
+            ERROR_REPORT("%s", failed);
+        }
         return;
     }
     {
