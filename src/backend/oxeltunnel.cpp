@@ -13,6 +13,7 @@
 #include "backend/backend.h"
 #include "config/configrecord.h"
 #include "platform/net.h"
+#include "platform/process.h"
 #include "platform/ui.h"
 
 #define OXEL_MODULE "oxeltunnel"
@@ -24,6 +25,7 @@ std::thread g_thread;
 std::atomic<bool> g_running{false};   // the thread exists (connecting or up)
 std::atomic<bool> g_up{false};
 std::atomic<bool> g_stop{false};
+std::atomic<bool> g_done{true};
 std::mutex g_sockMu;
 int g_sock = -1;
 std::mutex g_cfgMu;
@@ -56,6 +58,7 @@ void TunnelMain(std::string host, int port) {
             errno = e;
             ERROR_REPORT("%s", failed);
         }
+        g_done = true;
         return;
     }
     {
@@ -84,16 +87,20 @@ void TunnelMain(std::string host, int port) {
         }
         if (BackendWrite(out.data(), out.size()) <= 0) break;
     }
-    Down();
+    {
+        // Only this thread's socket: a late thread never closes a newer one.
+        std::lock_guard l(g_sockMu);
+        if (g_sock == fd) {
+            g_sock = -1;
+            g_up = false;
+        }
+        NetClose(fd);
+    }
     g_running = false;
+    g_done = true;
 }
 
-void Join() {
-    if (g_thread.joinable()) {
-        if (g_thread.get_id() == std::this_thread::get_id()) g_thread.detach();
-        else g_thread.join();
-    }
-}
+void Join() { JoinThreadWithin(g_thread, g_done, 5000); }
 
 }  // namespace
 
@@ -108,10 +115,12 @@ int TunnelStart(const char* host, int port) {
     }
     g_stop = false;
     g_running = true;
+    g_done = false;
     try {
         g_thread = std::thread(TunnelMain, std::string(host ? host : ""), port);
     } catch (const std::system_error&) {
         g_running = false;
+        g_done = true;
         ERROR_REPORT("CreatThread()");
         return 0;
     }

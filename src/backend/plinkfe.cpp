@@ -35,6 +35,7 @@ std::mutex g_lifeMu;
 ChildProcess g_child;
 std::thread g_reader;
 std::atomic<bool> g_stopping{false};
+std::atomic<bool> g_readerDone{true};
 std::atomic<bool> g_running{false};
 bool g_shellMode = false;
 std::atomic<bool> g_firstCrDone{false};   // once per program run
@@ -46,12 +47,14 @@ std::string LoginShell() {
     return "/bin/sh";
 }
 
-void ReaderMain() {
+// The reader works on its own copy of the descriptors, so a restart that
+// replaces the child never changes what a late reader reads.
+void ReaderMain(ChildProcess child) {
     std::vector<char> buf(kReadBlock);
     std::vector<uint8_t> scratch(kDeliverChunk * 5 + 64);
     for (;;) {
         // One byte is kept back, as the terminating NUL's room always was.
-        int n = ProcRead(g_child, buf.data(), buf.size() - 1);
+        int n = ProcRead(child, buf.data(), buf.size() - 1);
         if (n < 0) {
             if (!g_stopping.load()) ERROR_REPORT("ReadFile");
             break;
@@ -67,6 +70,7 @@ void ReaderMain() {
         errno = 0;
         ERROR_REPORT("PLINK client reader terminated");
     }
+    g_readerDone = true;
 }
 
 // PLINKVERIFY: unset, no check (Linux has no one client digest to expect);
@@ -89,10 +93,7 @@ int VerifyClient(const std::string& exe) {
 void StopChild() {
     g_stopping = true;
     ProcInterrupt(g_child);
-    if (g_reader.joinable()) {
-        if (g_reader.get_id() == std::this_thread::get_id()) g_reader.detach();
-        else g_reader.join();
-    }
+    JoinThreadWithin(g_reader, g_readerDone, 5000);
     ProcClose(g_child);
     g_running = false;
 }
@@ -171,9 +172,11 @@ int PlinkOpen() {
         return 0;
     }
     g_stopping = false;
+    g_readerDone = false;
     try {
-        g_reader = std::thread(ReaderMain);
+        g_reader = std::thread(ReaderMain, g_child);
     } catch (const std::system_error&) {
+        g_readerDone = true;
         ProcClose(g_child);
         ERROR_REPORT("PLINK: CreatThread");
         return 0;

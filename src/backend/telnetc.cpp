@@ -7,6 +7,7 @@
 #include <cctype>
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -21,6 +22,7 @@
 #include "console/screenbuf.h"
 #include "log/srvrtrace.h"
 #include "platform/net.h"
+#include "platform/process.h"
 #include "platform/ui.h"
 #include "script/scripting.h"
 #include "script/shellvar.h"
@@ -36,11 +38,17 @@ constexpr size_t kLineCap = 256;
 constexpr size_t kReadBlock = 16384;
 constexpr size_t kDeliverChunk = 4096;
 
+// One reader per connection, with its own stop and done flags: a reader
+// that a close could not wait for (it is showing a question) ends by itself
+// without touching the next connection.
+struct Reader {
+    std::atomic<bool> stop{false};
+    std::atomic<bool> done{false};
+};
+
 std::mutex g_lifeMu;                 // open and close, one at a time
 std::thread g_reader;
-std::atomic<std::thread::id> g_readerId{};
-std::atomic<bool> g_readerDone{true};
-std::atomic<bool> g_stop{false};
+std::shared_ptr<Reader> g_ctx;
 std::atomic<bool> g_up{false};
 
 // The socket: replaced by the reader on reconnect, freed by close. Sends
@@ -65,15 +73,27 @@ void Notify() {
 }
 
 // Sleeps ms unless a close asks the reader to stop. True when stopping.
-bool SleepOrStop(int ms) {
+bool SleepOrStop(const Reader& r, int ms) {
     std::unique_lock l(g_waitMu);
-    return g_waitCv.wait_for(l, std::chrono::milliseconds(ms), [] { return g_stop.load(); });
+    return g_waitCv.wait_for(l, std::chrono::milliseconds(ms), [&] { return r.stop.load(); });
 }
 
-void SetSocket(int fd) {
+// Publishes the reader's new socket unless it was asked to stop meanwhile.
+bool SetSocket(const Reader& r, int fd) {
     std::lock_guard l(g_sockMu);
-    if (g_sock >= 0 && g_sock != fd) NetClose(g_sock);
+    if (r.stop.load()) {
+        NetClose(fd);
+        return false;
+    }
     g_sock = fd;
+    return true;
+}
+
+// A reader frees only its own socket.
+void CloseOwnSocket(int& fd) {
+    std::lock_guard l(g_sockMu);
+    if (g_sock == fd) g_sock = -1;
+    NetClose(fd);
 }
 
 void CloseSocket() {
@@ -95,7 +115,7 @@ void SendBytes(const char* data, size_t len) {
         std::lock_guard l(g_sockMu);
         r = g_sock >= 0 ? NetSendAll(g_sock, data, len) : -1;
     }
-    if (r < 0 && !g_stop.load() && g_up.load() && !g_cfg.BACKEND_TELNET_AUTORESTART) {
+    if (r < 0 && g_up.load() && !g_cfg.BACKEND_TELNET_AUTORESTART) {
         ERROR_REPORT("send");
         ProgramExit(1);
     }
@@ -113,7 +133,6 @@ void RestartHook() {
 // The reader gives up: the backend becomes NONE.
 void Abort() {
     BackendSetConnected(false);
-    CloseSocket();
     g_up = false;
     g_cfg.BACKEND_TELNET_ENABLED = 0;
     g_cfg.BACKEND = 0;
@@ -130,25 +149,25 @@ void Deliver(const std::string& bytes, std::vector<uint8_t>& scratch) {
 
 // Connects (with back-off while restarting). Returns the socket, or -1 when
 // the reader must end (stopping, or a first connection that failed).
-int Connect(int& delay) {
+int Connect(Reader& r, int& delay) {
     for (;;) {
-        if (g_stop.load()) return -1;
+        if (r.stop.load()) return -1;
         if (delay) Trace("Telnet connection restart");
         in_addr addr{};
         if (!NetResolveIPv4(g_cfg.BACKENT_TELNET_SYS, &addr)) {
-            if (g_stop.load()) return -1;
+            if (r.stop.load()) return -1;
             ERROR_REPORT("gethostbyname failed");
             Abort();
             return -1;
         }
-        int fd = NetConnectTcp(NetAddress(addr, g_cfg.BACKEND_TELNET_PORT), -1, &g_stop);
+        int fd = NetConnectTcp(NetAddress(addr, g_cfg.BACKEND_TELNET_PORT), -1, &r.stop);
         if (fd >= 0) return fd;
-        if (g_stop.load()) return -1;
+        if (r.stop.load()) return -1;
         int e = errno;
         bool socketFault = e == EMFILE || e == ENFILE || e == ENOBUFS || e == ENOMEM;
         if (delay) {
             if (delay < 10000) delay += 500;
-            if (SleepOrStop(delay)) return -1;
+            if (SleepOrStop(r, delay)) return -1;
             continue;
         }
         errno = e;
@@ -158,8 +177,8 @@ int Connect(int& delay) {
     }
 }
 
-void ReaderMain() {
-    g_readerId = std::this_thread::get_id();
+void ReaderMain(std::shared_ptr<Reader> ctx) {
+    Reader& r = *ctx;
     int delay = 0;
     std::vector<uint8_t> buf(kReadBlock);
     std::vector<uint8_t> scratch(kDeliverChunk * 5 + 64);
@@ -167,9 +186,8 @@ void ReaderMain() {
     TelnetOutput out;
     out.display.reserve(kReadBlock);
     for (;;) {
-        int fd = Connect(delay);
-        if (fd < 0) break;
-        SetSocket(fd);
+        int fd = Connect(r, delay);
+        if (fd < 0 || !SetSocket(r, fd)) break;
         parser = TelnetParser{};
         g_up = true;
         Notify();
@@ -190,10 +208,13 @@ void ReaderMain() {
         int e = errno;
         // The connection is gone: typed bytes are not sent into a dead socket.
         g_up = false;
-        if (g_stop.load()) break;
+        if (r.stop.load()) {
+            CloseOwnSocket(fd);
+            break;
+        }
         if (g_cfg.BACKEND_TELNET_AUTORESTART) {
             console_printf("Remote connection dropped, retrying connection...\r\n");
-            CloseSocket();
+            CloseOwnSocket(fd);
             delay = 500;
             continue;
         }
@@ -203,26 +224,28 @@ void ReaderMain() {
         } else {
             OxelMessageBox("Telnet client closing", "The other end has dropped the connection\n");
         }
-        if (g_stop.load()) break;
-        if (OxelMessageBoxStyle(MB_YESNO, "Oxel", "Want to reconnect?") != IDYES) ProgramExit(1);
-        CloseSocket();
+        if (r.stop.load() || OxelMessageBoxStyle(MB_YESNO, "Oxel", "Want to reconnect?") == IDYES) {
+            CloseOwnSocket(fd);
+            continue;  // a stopped reader leaves at the top
+        }
+        ProgramExit(1);
     }
-    g_readerDone = true;
+    r.done = true;
     Notify();
 }
 
 // Ends the reader: it leaves its socket wait (shutdown) or back-off sleep.
 void StopReader() {
-    g_stop = true;
     g_up = false;
-    {
-        std::lock_guard l(g_sockMu);
-        NetShutdown(g_sock);
-    }
-    Notify();
-    if (g_reader.joinable()) {
-        if (g_reader.get_id() == std::this_thread::get_id()) g_reader.detach();
-        else g_reader.join();
+    if (g_ctx) {
+        g_ctx->stop = true;
+        {
+            std::lock_guard l(g_sockMu);
+            NetShutdown(g_sock);
+        }
+        Notify();
+        JoinThreadWithin(g_reader, g_ctx->done, 5000);
+        g_ctx.reset();
     }
     CloseSocket();
 }
@@ -344,19 +367,18 @@ int TelnetOpen() {
         std::lock_guard l(g_lineMu);
         g_lineLen = 0;
     }
-    g_stop = false;
     g_up = false;
-    g_readerDone = false;
+    auto ctx = std::make_shared<Reader>();
     try {
-        g_reader = std::thread(ReaderMain);
+        g_reader = std::thread(ReaderMain, ctx);
     } catch (const std::system_error&) {
-        g_readerDone = true;
         ERROR_REPORT("CreatThread()");
         return 0;
     }
+    g_ctx = ctx;
     {
         std::unique_lock l(g_waitMu);
-        while (!g_up.load() && !g_readerDone.load()) g_waitCv.wait_for(l, std::chrono::seconds(1));
+        while (!g_up.load() && !ctx->done.load()) g_waitCv.wait_for(l, std::chrono::seconds(1));
     }
     if (!g_up.load()) return 1;  // the reader reported its failure; BACKEND is NONE
     TraceRefreshCaption();
