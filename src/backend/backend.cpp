@@ -11,4 +11,4 @@ int OpenConnection() { return 1; }
 int ReopenConnection() { return 1; }
 int CloseConnection() { return 1; }
 bool BackendConnected() { return g_connected.load(); }
-void BackendSetConnected(bool on) { g_connected.store(on); }
+void BackendMarkConnected(bool on) { g_connected.store(on); }

@@ -9,5 +9,6 @@ int OpenConnection();
 int ReopenConnection();
 int CloseConnection();
 bool BackendConnected();
-// The `connected` flag, set and cleared by the backends that own it.
-void BackendSetConnected(bool on);
+// The telnet, MONCMD and plink backends report a connection that came up or
+// dropped on its own.
+void BackendMarkConnected(bool up);

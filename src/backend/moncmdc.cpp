@@ -37,14 +37,14 @@ void TimeoutLine(bool received) {
 }  // namespace
 
 int MoncmdOpen() {
-    BackendSetConnected(true);
+    BackendMarkConnected(true);
     return 1;
 }
 
 int MoncmdReopen() { return 1; }
 
 int MoncmdClose() {
-    BackendSetConnected(false);
+    BackendMarkConnected(false);
     return 1;
 }
 
@@ -167,7 +167,7 @@ int MoncmdConfigApply(const std::string& hostPort, const std::string& wait) {
     g_cfg.BACKEND_MONCMD_WAIT = ParseSignedLoose(wait.c_str());
     if (g_cfg.BACKEND != 3) {
         CloseConnection();
-        BackendSetConnected(true);
+        BackendMarkConnected(true);
     }
     g_cfg.BACKEND = 3;
     g_cfg.BACKEND_MONCMD_ENABLED = 1;

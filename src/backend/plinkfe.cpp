@@ -183,7 +183,7 @@ int PlinkOpen() {
     }
     g_running = true;
     TraceRefreshCaption();
-    BackendSetConnected(true);
+    BackendMarkConnected(true);
     ui().StatusRefresh();
     g_cfg.BACKEND_PLINK_ENABLED = 1;
     shell_setenv("PLINKBACKEND_ARGS", args.c_str());
@@ -198,7 +198,7 @@ int ClosePlinkConnection() {
         g_cfg.BACKEND_PLINK_ENABLED = 0;
         StopChild();
     }
-    BackendSetConnected(false);
+    BackendMarkConnected(false);
     g_cfg.BACKEND_PLINK_ENABLED = 0;
     g_cfg.BACKEND = 0;
     for (int id : kBackendMenus) ui().MenuCheck(id, false);

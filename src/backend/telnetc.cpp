@@ -132,7 +132,7 @@ void RestartHook() {
 
 // The reader gives up: the backend becomes NONE.
 void Abort() {
-    BackendSetConnected(false);
+    BackendMarkConnected(false);
     g_up = false;
     g_cfg.BACKEND_TELNET_ENABLED = 0;
     g_cfg.BACKEND = 0;
@@ -382,7 +382,7 @@ int TelnetOpen() {
     }
     if (!g_up.load()) return 1;  // the reader reported its failure; BACKEND is NONE
     TraceRefreshCaption();
-    BackendSetConnected(true);
+    BackendMarkConnected(true);
     g_cfg.BACKEND_TELNET_ENABLED = 1;
     ui().StatusRefresh();
     ui().MenuCheck(kMenuTelnet, true);
@@ -393,7 +393,7 @@ int TelnetOpen() {
 
 int CloseTelnetConnection() {
     std::lock_guard life(g_lifeMu);
-    BackendSetConnected(false);
+    BackendMarkConnected(false);
     Trace("CloseTelnetConnection()");
     StopReader();
     g_up = false;

@@ -18,7 +18,7 @@ protected:
         ConfigInitDefaults();
         SetFrameInitialised(true);
         ClockPinTick(1000000);
-        BackendSetConnected(false);
+        BackendMarkConnected(false);
     }
     void TearDown() override {
         SetInactivityTimeout(0);
@@ -124,7 +124,7 @@ TEST_F(InactivityTest, KeepaliveRunsOnlyWhileConnected) {
     };
     seconds(25);
     EXPECT_EQ(questions(), 0);
-    BackendSetConnected(true);
+    BackendMarkConnected(true);
     ui.Answer(IDNO);  // keep it
     ui.Answer(IDNO);
     seconds(20);
@@ -135,7 +135,7 @@ TEST_F(InactivityTest, KeepaliveRunsOnlyWhileConnected) {
     EXPECT_EQ(questions(), 3);
     EXPECT_EQ(g_cfg.KEEPALIVE_TIMEOUT, 0);
     EXPECT_STREQ(g_cfg.KEEPALIVE_SCRIPT, "");
-    BackendSetConnected(false);
+    BackendMarkConnected(false);
 }
 
 TEST_F(InactivityTest, SettersAndTimerConfig) {
