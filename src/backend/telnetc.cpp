@@ -177,7 +177,8 @@ int Connect(Reader& r, int& delay) {
     }
 }
 
-void ReaderMain(std::shared_ptr<Reader> ctx) {
+// Starts with the socket the open connected; reconnects itself.
+void ReaderMain(std::shared_ptr<Reader> ctx, int fd) {
     Reader& r = *ctx;
     int delay = 0;
     std::vector<uint8_t> buf(kReadBlock);
@@ -186,12 +187,13 @@ void ReaderMain(std::shared_ptr<Reader> ctx) {
     TelnetOutput out;
     out.display.reserve(kReadBlock);
     for (;;) {
-        int fd = Connect(r, delay);
-        if (fd < 0 || !SetSocket(r, fd)) break;
+        if (fd < 0) {
+            fd = Connect(r, delay);
+            if (fd < 0 || !SetSocket(r, fd)) break;
+            g_up = true;
+            if (delay) RestartHook();
+        }
         parser = TelnetParser{};
-        g_up = true;
-        Notify();
-        if (delay) RestartHook();
         ssize_t n;
         for (;;) {
             n = recv(fd, buf.data(), buf.size(), 0);
@@ -368,19 +370,23 @@ int TelnetOpen() {
         g_lineLen = 0;
     }
     g_up = false;
+    // The first connection is made here, on the caller's thread, so its
+    // failure reports are shown without waiting on another thread (the
+    // caller is often the user-interface thread).
     auto ctx = std::make_shared<Reader>();
+    int delay = 0;
+    int fd = Connect(*ctx, delay);
+    if (fd < 0 || !SetSocket(*ctx, fd)) return 1;  // reported; BACKEND is NONE
+    g_up = true;
     try {
-        g_reader = std::thread(ReaderMain, ctx);
+        g_reader = std::thread(ReaderMain, ctx, fd);
     } catch (const std::system_error&) {
+        g_up = false;
+        CloseSocket();
         ERROR_REPORT("CreatThread()");
         return 0;
     }
     g_ctx = ctx;
-    {
-        std::unique_lock l(g_waitMu);
-        while (!g_up.load() && !ctx->done.load()) g_waitCv.wait_for(l, std::chrono::seconds(1));
-    }
-    if (!g_up.load()) return 1;  // the reader reported its failure; BACKEND is NONE
     TraceRefreshCaption();
     BackendMarkConnected(true);
     g_cfg.BACKEND_TELNET_ENABLED = 1;

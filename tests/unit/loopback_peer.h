@@ -31,9 +31,11 @@ struct TcpPeer {
     uint16_t port = 0;
 
     explicit TcpPeer(uint16_t wanted = 0) { Listen(wanted); }
+    // The listener goes first, so a client reconnecting at once cannot land
+    // in its backlog.
     ~TcpPeer() {
-        NetClose(client);
         NetClose(listenFd);
+        NetClose(client);
     }
     bool Listen(uint16_t wanted) {
         listenFd = NetListenTcp(wanted, true);
