@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
 #include "app/oxel.h"
@@ -82,6 +83,31 @@ TEST(TelnetParse, OptionTable) {
             EXPECT_EQ(out.localEcho, c.echo);
             EXPECT_EQ(p.state, TelnetParser::Data);
         }
+    }
+}
+
+// Any split of a stream into blocks gives the same result as the whole.
+TEST(TelnetParse, BlockBoundariesDoNotMatter) {
+    std::mt19937 rng(1437);
+    const int pool[] = {255, 255, 251, 252, 253, 254, 250, 240, 24, 1, 3, 0, 'a', 'z', '\r'};
+    for (int round = 0; round < 300; ++round) {
+        std::string in;
+        size_t len = rng() % 200;
+        for (size_t i = 0; i < len; ++i)
+            in.push_back(static_cast<char>(rng() % 3 ? pool[rng() % std::size(pool)] : rng() % 256));
+        const auto* p = reinterpret_cast<const uint8_t*>(in.data());
+        TelnetParser whole, split;
+        TelnetOutput a, b;
+        TelnetParse(whole, p, in.size(), true, false, a);
+        for (size_t off = 0; off < in.size();) {
+            size_t n = std::min<size_t>(1 + rng() % 7, in.size() - off);
+            TelnetParse(split, p + off, n, true, false, b);
+            off += n;
+        }
+        ASSERT_EQ(a.display, b.display) << round;
+        ASSERT_EQ(a.replies, b.replies) << round;
+        ASSERT_EQ(a.traces, b.traces) << round;
+        ASSERT_EQ(whole.state, split.state) << round;
     }
 }
 
