@@ -17,6 +17,8 @@
 #include "app/oxel.h"
 #include "app/utils.h"
 #include "backend/backend.h"
+#include "backend/comport.h"
+#include "backend/moncmdc.h"
 #include "config/configrecord.h"
 #include "log/logging.h"
 #include "log/srvrtrace.h"
@@ -657,6 +659,186 @@ int cmd_echo(int argc, char** argv) {
     return 0;
 }
 
-int cmd_comport(int, char**) { return -5; }
-int cmd_connect(int, char**) { return -5; }
-int cmd_moncmd(int, char**) { return -5; }
+namespace {
+
+bool IsNumber(const char* s) { return ParseUnsigned(s).has_value(); }
+
+std::string JoinArgs(int n, char** args) {
+    std::string out;
+    for (int i = 0; i < n; i++) {
+        if (i) out += ' ';
+        out += args[i];
+    }
+    return out;
+}
+
+}  // namespace
+
+int cmd_comport(int argc, char** argv) {
+    for (int opt; (opt = script_getopt(argc, argv, "")) != -1;) return -2;
+    int nargs = argc - script_optind;
+    char** args = argv + script_optind;
+    if (nargs == 0) {
+        shell_sprintf("BAUDRATE", "%d", g_cfg.BAUDRATE);
+        if (g_cfg.BACKEND == BACKEND_COM && ComConnected()) {
+            shell_sprintf("COMPORT", "%d", g_cfg.COMPORT);
+            console_printf("Com port %d running at %d baud\r\n", g_cfg.COMPORT, g_cfg.BAUDRATE);
+        } else {
+            shell_setenv("COMPORT", "NONE");
+            console_printf("Com port disconnected\r\n");
+        }
+        return 0;
+    }
+    const char* op = args[0];
+    if (Is(op, "DBC")) {
+        if (nargs != 2) return -3;
+        auto ms = ParseUnsigned(args[1]);
+        if (!ms || *ms > 60000) return -2;
+        g_cfg.DELAY_BETWEEN_CHARS = static_cast<int32_t>(*ms);
+        return 0;
+    }
+    if (IsNumber(op) || Is(op, "BAUDRATE")) {
+        const char* rateText = IsNumber(op) ? op : nargs == 2 ? args[1] : nullptr;
+        if (!rateText || nargs != (IsNumber(op) ? 1 : 2)) return -3;
+        auto rate = ParseUnsigned(rateText);
+        if (!rate || *rate == 0 || *rate > 0x7fffffff) return -2;
+        return ChangeBaudRate(static_cast<int>(*rate)) ? 0 : -1;
+    }
+    if (nargs != 1) return -3;
+    struct {
+        const char* name;
+        int (*fn)();
+    } lines[] = {
+        {"BREAK", [] { return SendBreak(); }},       {"DTRSET", [] { return SetDtr(true); }},
+        {"DTRCLR", [] { return SetDtr(false); }},    {"DTRTGL", [] { return ToggleDtr(); }},
+        {"RTSSET", [] { return SetRts(true); }},     {"RTSCLR", [] { return SetRts(false); }},
+        {"RTSTGL", [] { return ToggleRts(); }},
+    };
+    for (const auto& l : lines)
+        if (Is(op, l.name)) return l.fn() ? 0 : -1;
+    return -2;
+}
+
+int cmd_connect(int argc, char** argv) {
+    bool verbose = false;
+    for (int opt; (opt = script_getopt(argc, argv, "v")) != -1;) {
+        if (opt != 'v') return -2;
+        verbose = true;
+    }
+    int nargs = argc - script_optind;
+    char** args = argv + script_optind;
+    if (nargs < 1) return -3;
+    const char* kind = args[0];
+    if (Is(kind, "close")) {
+        if (nargs != 1) return -3;
+        if (verbose) console_printf("CONNECT: close\r\n");
+        return CloseConnection() ? 0 : -1;
+    }
+    if (Is(kind, "telnet")) {
+        if (nargs < 2) return -3;
+        if (nargs > 3) return -3;
+        uint32_t port = 23;
+        if (nargs == 3) {
+            auto p = ParseUnsigned(args[2]);
+            if (!p || *p < 1 || *p > 65535) return -2;
+            port = *p;
+        }
+        CloseConnection();
+        CFG_SET_STRING(g_cfg.BACKENT_TELNET_SYS, args[1]);
+        g_cfg.BACKEND_TELNET_PORT = static_cast<uint16_t>(port);
+        g_cfg.BACKEND = BACKEND_TELNET;
+        if (verbose) console_printf("CONNECT: telnet %s:%u\r\n", args[1], port);
+        return OpenConnection() ? 0 : -1;
+    }
+    if (Is(kind, "plink")) {
+        if (nargs < 2) return -3;
+        std::string plinkArgs = JoinArgs(nargs - 1, args + 1);
+        CloseConnection();
+        CFG_SET_STRING(g_cfg.BACKENT_PLINK_ARGS, plinkArgs.c_str());
+        g_cfg.BACKEND = BACKEND_PLINK;
+        if (verbose) console_printf("CONNECT: plink %s\r\n", plinkArgs.c_str());
+        return OpenConnection() ? 0 : -1;
+    }
+    if (!Is(kind, "comport")) return -2;
+    if (nargs < 3) return -3;
+    if (nargs > 7) return -3;
+    int port;
+    if (Is(args[1], "NONE")) {
+        port = 0;
+    } else if (Is(args[1], "NEXT")) {
+        port = FindNextComPort(g_cfg.COMPORT);
+        if (port <= 0) {
+            script_error("CONNECT: no next COM port");
+            return -1;
+        }
+    } else {
+        auto p = ParseUnsigned(args[1]);
+        if (!p || *p > 1026) return -2;
+        port = static_cast<int>(*p);
+    }
+    auto baud = ParseUnsigned(args[2]);
+    if (!baud || *baud == 0 || *baud > 0x7fffffff) return -2;
+    int dataBits = 8, parity = 0, stopBits = 0, flow = 0;
+    if (nargs > 3) {
+        auto b = ParseUnsigned(args[3]);
+        if (!b || *b < 5 || *b > 8) return -2;
+        dataBits = static_cast<int>(*b);
+    }
+    if (nargs > 4) {
+        auto v = ParseParity(args[4]);
+        if (!v) return -2;
+        parity = *v;
+    }
+    if (nargs > 5) {
+        auto v = ParseStopBits(args[5]);
+        if (!v) return -2;
+        stopBits = *v;
+    }
+    if (nargs > 6) {
+        auto v = ParseFlow(args[6]);
+        if (!v) return -2;
+        flow = *v;
+    }
+    CloseConnection();
+    g_cfg.BACKEND = BACKEND_COM;
+    g_cfg.COMPORT = port;
+    g_cfg.BAUDRATE = static_cast<int32_t>(*baud);
+    g_cfg.BYTESIZE = static_cast<uint8_t>(dataBits);
+    g_cfg.PARITY = static_cast<uint8_t>(parity);
+    g_cfg.STOPBITS = static_cast<uint8_t>(stopBits);
+    if (nargs > 6) g_cfg.FLOWCTRL = static_cast<uint8_t>(flow ? flow : 0x08);
+    if (port) shell_sprintf("COMPORT", "%d", port);
+    else shell_setenv("COMPORT", "NONE");
+    if (verbose) console_printf("CONNECT: COM%d %d baud\r\n", port, g_cfg.BAUDRATE);
+    return OpenConnection() ? 0 : -1;
+}
+
+int cmd_moncmd(int argc, char** argv) {
+    bool print = false, verbose = false;
+    uint32_t port = 777, seconds = 10;
+    for (int opt; (opt = script_getopt(argc, argv, "cp:vw:")) != -1;) {
+        switch (opt) {
+        case 'c': print = true; break;
+        case 'p': {
+            auto p = ParseUnsigned(script_optarg);
+            if (!p || *p < 1 || *p > 65535) return -2;
+            port = *p;
+            break;
+        }
+        case 'v': verbose = true; break;
+        case 'w': {
+            auto w = ParseUnsigned(script_optarg);
+            if (!w || *w > 86400) return -2;
+            seconds = *w;
+            break;
+        }
+        default: return -2;
+        }
+    }
+    int nargs = argc - script_optind;
+    char** args = argv + script_optind;
+    if (nargs < 2) return -3;
+    std::string command = JoinArgs(nargs - 1, args + 1);
+    if (verbose) console_printf("MONCMD %s:%u <%s>\r\n", args[0], port, command.c_str());
+    return MoncmdExchange(args[0], command.c_str(), static_cast<uint16_t>(port), static_cast<int>(seconds * 100), print);
+}
