@@ -67,8 +67,6 @@ TEST(Send, CommandForms) {
     FakeUi ui;
     shell_unsetenv("PROMPT");
     EXPECT_EQ(Cmd("SEND hello"), -1);          // PROMPT must be set
-    EXPECT_EQ(Cmd("SEND -n hello"), 0);
-    EXPECT_EQ(Cmd("SEND -c -n -x 0102"), 0);
     EXPECT_EQ(Cmd("SEND -n -x 010"), -2);
     EXPECT_EQ(Cmd("SEND -n -x 01zz"), -2);
     EXPECT_EQ(Cmd("SEND -n a b"), -3);
