@@ -136,3 +136,50 @@ TEST_F(CatchFixture, SetupDialogOk) {
 }
 
 }  // namespace
+
+#include <chrono>
+#include <filesystem>
+
+#include "app/oxel.h"
+#include "proc.h"
+#include "script/scripting.h"
+
+namespace {
+
+// Catch scripts run through the real runner from a scripts directory.
+struct CatchScriptFixture : CatchFixture {
+    TempDir home;
+    void SetUp() override {
+        CatchFixture::SetUp();
+        InitScripting();
+        SetInstallDir(home.path());
+        std::filesystem::create_directories(home.File("scripts"));
+        // Quiet for 300 ms before it ends: long enough to see who waits.
+        home.Write("scripts/slow.scr", "RECV idleline 300\nECHO done $CATCHSTRING\n");
+    }
+    void TearDown() override {
+        ScriptWaitIdle(10000);
+        CatchFixture::TearDown();
+    }
+};
+
+TEST_F(CatchScriptFixture, WithoutAsyncTheReaderWaitsForTheScript) {
+    ASSERT_EQ(docmd("CATCH -n tagon"), 0);  // a lone -n word is a string, not a keyword
+    ASSERT_EQ(docmd("CATCH ALARM slow.scr"), 0);
+    auto start = std::chrono::steady_clock::now();
+    CatchFeed("ALARM", 5);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(250));
+    EXPECT_FALSE(ScriptRunning());
+    EXPECT_EQ(Caught(), "ALARM");
+    EXPECT_TRUE(CatchActive());  // goes on catching
+}
+
+TEST_F(CatchScriptFixture, AsyncStopsCatchingWhenTheScriptStarts) {
+    ASSERT_EQ(docmd("CATCH -a ALARM slow.scr"), 0);
+    CatchFeed("ALARM", 5);
+    EXPECT_TRUE(ScriptRunning());  // the reader did not wait
+    EXPECT_FALSE(CatchActive());
+    EXPECT_TRUE(ScriptWaitIdle(10000));
+}
+
+}  // namespace
