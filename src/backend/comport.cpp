@@ -386,7 +386,8 @@ void FinishPort(PortRef& port, std::atomic<bool>& up, std::atomic<bool>& running
                 const char* watcherName) {
     up = false;
     if (port) port->ops->cancelWait(port->p);
-    for (int i = 0; i < 20 && running.load(); ++i) hiresSleep(100);
+    // At most two seconds, looked at often so a close is quick.
+    for (int i = 0; i < 400 && running.load(); ++i) hiresSleep(5);
     if (running.load()) TracePrintf(TRC_ALWAYS, "%s didn't die", watcherName);
     Reap(t);
     if (!port) return;
