@@ -105,7 +105,9 @@ TEST_F(InactivityTest, WithAScriptNothingIsPrintedAndNothingCloses) {
     for (int s = 1; s <= 40; ++s) {
         all += Second();
         for (const auto& b : ui.Boxes()) runs += b.title == "Script Execution Error";
-        if (s == 12 || s == 24 || s == 36) EXPECT_EQ(runs, s / 12) << s;
+        if (s == 12 || s == 24 || s == 36) {
+            EXPECT_EQ(runs, s / 12) << s;
+        }
     }
     EXPECT_EQ(runs, 3);
     EXPECT_EQ(all, "");
