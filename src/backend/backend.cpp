@@ -6,3 +6,4 @@ int OpenConnection() { return 1; }
 int ReopenConnection() { return 1; }
 int CloseConnection() { return 1; }
 bool BackendConnected() { return false; }
+bool BackendLostConnection() { return false; }

@@ -9,3 +9,6 @@ int OpenConnection();
 int ReopenConnection();
 int CloseConnection();
 bool BackendConnected();
+// True after the backend noticed the connection was lost (a typed key then
+// tries to reconnect).
+bool BackendLostConnection();

@@ -11,6 +11,8 @@ void script_error(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 void InitScripting();
 // Bytes received from the target, offered to a waiting script.
 void script_receive(const char* data, int count);
+// Wakes a script waiting for received data (after the block was displayed).
+void script_wake();
 void script_halt();
 bool ScriptRunning();
 
