@@ -10,19 +10,20 @@
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QTabWidget>
-#include <QTimer>
 #include <QVBoxLayout>
 
 #include "app/commands.h"
+#include "console/screenbuf.h"
+#include "console/vt100.h"
+#include "platform/qt/consoleview.h"
 
 MainWindow::MainWindow() {
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    console_ = new QWidget(central);
-    console_->setMinimumSize(640, 400);
-    console_->setAutoFillBackground(true);
+    console_ = new ConsoleView(central);
+    console_->setMinimumSize(console_->CellsSize(4, 20));
     layout->addWidget(console_, 1);
     traceTabs_ = new QTabWidget(central);
     trace_ = new QPlainTextEdit(traceTabs_);
@@ -34,6 +35,7 @@ MainWindow::MainWindow() {
     setCentralWidget(central);
     status_ = new QLabel(this);
     statusBar()->addWidget(status_, 1);
+    console_->setFocus();
 }
 
 void MainWindow::BuildMenus() {
@@ -46,8 +48,15 @@ void MainWindow::BuildMenus() {
         for (const QString& part : path.split('/')) {
             sofar += "/" + part;
             auto it = menus.find(sofar);
-            if (it == menus.end())
-                it = menus.emplace(sofar, parent ? parent->addMenu(part) : menuBar()->addMenu(part)).first;
+            if (it == menus.end()) {
+                QMenu* m = parent ? parent->addMenu(part) : menuBar()->addMenu(part);
+                if (!parent) {
+                    // While a menu is open the emulator passes bytes through raw.
+                    connect(m, &QMenu::aboutToShow, this, [] { Vt100SetMenuOpen(true); });
+                    connect(m, &QMenu::aboutToHide, this, [] { Vt100SetMenuOpen(false); });
+                }
+                it = menus.emplace(sofar, m).first;
+            }
             parent = it->second;
         }
         return parent;
@@ -64,6 +73,7 @@ void MainWindow::BuildMenus() {
     }
     QAction* exit = menuFor("&File")->addAction("E&xit");
     connect(exit, &QAction::triggered, this, &QWidget::close);
+    Relayout();
 }
 
 void MainWindow::RefreshStatus() {}
@@ -88,19 +98,23 @@ void MainWindow::SetTraceText(const QString& text) {
 
 void MainWindow::SetTraceCaption(const QString& caption) { traceTabs_->setTabText(0, caption); }
 
-void MainWindow::Relayout() {}
-
-void MainWindow::ConsoleChanged() {
-    if (repaintPending_.exchange(true)) return;
-    QMetaObject::invokeMethod(this, [this] {
-        QTimer::singleShot(10, this, [this] {
-            repaintPending_ = false;
-            console_->update();
-        });
-    }, Qt::QueuedConnection);
+void MainWindow::Relayout() {
+    console_->ApplyFont();
+    console_->setMinimumSize(console_->CellsSize(4, 20));
+    console_->updateGeometry();
+    // Dragging the frame moves in whole character cells.
+    setSizeIncrement(console_->CharWidth(), console_->CharHeight());
+    adjustSize();
 }
+
+void MainWindow::ConsoleChanged() { console_->Changed(); }
 
 void MainWindow::closeEvent(QCloseEvent* e) {
     e->accept();
     QApplication::exit(0);
+}
+
+void MainWindow::changeEvent(QEvent* e) {
+    if (e->type() == QEvent::WindowStateChange) ConsoleSetMinimised(isMinimized());
+    QMainWindow::changeEvent(e);
 }
