@@ -274,6 +274,11 @@ int ConsoleInit(int bufferRows, int bufferCols) {
     return 1;
 }
 
+bool ConsoleReady() {
+    std::lock_guard l(g_mu);
+    return !g_cells.empty();
+}
+
 int ConsoleWritePlain(const char* data, size_t len) {
     if (!FrameInitialised()) return 0;
     ui().ConsoleBytes(data, len);

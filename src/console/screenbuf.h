@@ -14,6 +14,8 @@
 // Allocates the buffer (rows x cols cells) once at start-up and registers the
 // console's main-window commands.
 int ConsoleInit(int bufferRows, int bufferCols);
+// True once ConsoleInit allocated the buffer.
+bool ConsoleReady();
 
 // The console output entry for text without VT100 processing. Returns 0 when
 // the main window is not initialised (bytes dropped), else 1.

@@ -83,6 +83,7 @@ void ReadInput(int stopFd) {
 }  // namespace
 
 void CliStartInput() {
+    if (!ConsoleReady()) ConsoleInit(1200, 250);
     SizeFromTerminal();
     if (g_in.reader.joinable()) return;
     if (pipe(g_in.stopPipe) != 0) return;

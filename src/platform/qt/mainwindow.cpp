@@ -73,6 +73,7 @@ void MainWindow::BuildMenus() {
     }
     QAction* exit = menuFor("&File")->addAction("E&xit");
     connect(exit, &QAction::triggered, this, &QWidget::close);
+    if (!ConsoleReady()) ConsoleInit(1200, 250);
     Relayout();
 }
 
