@@ -175,7 +175,7 @@ void ToggleKey(int32_t& key) { key = key ? 0 : 1; }
 size_t SendDelayed(const char* data, size_t len) {
     const int delay = g_cfg.DELAY_BETWEEN_CHARS;
     for (size_t i = 0; i < len; ++i) {
-        if (RxBackendWrite(data + i, 1) != 1) return i;
+        if (RxBackendWrite(data + i, 1) <= 0) return i;
         if (delay > 0 && i + 1 < len) hiresSleep(static_cast<unsigned>(delay));
     }
     return len;
@@ -190,7 +190,7 @@ bool KeyboardKeyDown(int key) {
             size_t n = std::char_traits<char>::length(k.bytes);
             return SendDelayed(k.bytes, n) == n;
         }
-    if (key == CK_DELETE) return RxBackendWrite("\x7f", 1) == 1;
+    if (key == CK_DELETE) return RxBackendWrite("\x7f", 1) > 0;
     if (key == CK_PAUSE) {
         CommandDispatch(957);   // BREAK on the COM port for 500 ms
         return true;

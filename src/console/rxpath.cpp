@@ -44,14 +44,13 @@ RxHooks DefaultHooks() {
 RxHooks g_hooks = DefaultHooks();
 
 // The received-data lock ("BFBE"): one delivery at a time from every reader.
-std::timed_mutex g_bfbe;
+std::recursive_timed_mutex g_bfbe;   // recursive: a reply to the loop-back port comes straight back in
 std::atomic<uint32_t> g_received{0};
 std::atomic<bool> g_screenOn{true};
 std::atomic<bool> g_tagPending{false};
 std::atomic<RxFilterFn> g_filter{nullptr};
 std::once_flag g_filterOnce;
 void* g_filterLib = nullptr;
-std::vector<char> g_stampBuf;   // used only under the lock
 
 // Waits up to 10 seconds for the lock; a delivery that could not get it is
 // still processed, with a trace line.
@@ -165,18 +164,19 @@ void DisplayBlock(const char* data, size_t len) {
     }
 }
 
-// Step 8's time stamps, into a buffer large enough for a stamp per line.
-const char* Stamp(const char* data, size_t* len) {
+// Step 8's time stamps, into a buffer large enough for a stamp per line (one
+// per delivery: a loop-back reply may deliver again from inside this one).
+const char* Stamp(const char* data, size_t* len, std::vector<char>& buf) {
     if (!g_cfg.TSTAMP_ENABLED) return data;
     size_t lines = 1;
     for (const char* p = data; (p = static_cast<const char*>(std::memchr(p, '\n', data + *len - p)));
          ++p)
         ++lines;
     const size_t capacity = *len + lines * 128;
-    if (g_stampBuf.size() < capacity) g_stampBuf.resize(capacity);
-    std::memcpy(g_stampBuf.data(), data, *len);
-    *len = g_hooks.stamp(g_stampBuf.data(), *len, capacity);
-    return g_stampBuf.data();
+    buf.resize(capacity);
+    std::memcpy(buf.data(), data, *len);
+    *len = g_hooks.stamp(buf.data(), *len, capacity);
+    return buf.data();
 }
 
 }  // namespace
@@ -254,26 +254,27 @@ void RxDeliver(const uint8_t* in, uint8_t* out, size_t len, size_t outSize) {
     }
     g_hooks.activity();
     g_hooks.tunnel(raw, len);
-    g_hooks.scriptOffer(raw, static_cast<int>(std::min<size_t>(len, INT32_MAX)));
+    const bool wake = g_hooks.scriptOffer(raw, static_cast<int>(std::min<size_t>(len, INT32_MAX))) == 1;
     if (g_hooks.rawLog(raw, len)) return;
 
     size_t n = RxTransform(in, len, out, outSize, true);
     if (n == 0) {
-        g_hooks.scriptWake();
+        if (wake) g_hooks.scriptWake();
         return;
     }
     const char* text = reinterpret_cast<const char*>(out);
+    std::vector<char> stamped;
     if (g_cfg.TSTAMP_LOCAL_ONLY) {
         g_hooks.telnetClients(text, n);
-        text = Stamp(text, &n);
+        text = Stamp(text, &n, stamped);
     } else {
-        text = Stamp(text, &n);
+        text = Stamp(text, &n, stamped);
         g_hooks.telnetClients(text, n);
     }
     g_hooks.log(text, n);
     g_hooks.websocClients(text, n);
     DisplayBlock(text, n);
-    g_hooks.scriptWake();
+    if (wake) g_hooks.scriptWake();
 }
 
 void RxDeliverAlt(const uint8_t* in, uint8_t* out, size_t len, size_t outSize) {

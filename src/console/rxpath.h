@@ -26,7 +26,7 @@ struct RxHooks {
     void (*xmodemBytes)(const char*, size_t);
     void (*activity)();
     void (*tunnel)(const char*, size_t);
-    void (*scriptOffer)(const char*, int);
+    int (*scriptOffer)(const char*, int);   // 1: a waiting script must be woken
     void (*scriptWake)();
     int (*rawLog)(const char*, size_t);
     void (*telnetClients)(const char*, size_t);

@@ -274,6 +274,19 @@ int ConsoleInit(int bufferRows, int bufferCols) {
     return 1;
 }
 
+void ConsoleApplyConfig() {
+    static uint32_t appliedFg = 0, appliedBg = 0;
+    static bool applied = false;
+    g_perCell = g_cfg.CHAR_ATTRIBUTES != 0;
+    if (!applied || appliedFg != ConsoleTextColour() || appliedBg != ConsoleBackgroundColour()) {
+        applied = true;
+        appliedFg = ConsoleTextColour();
+        appliedBg = ConsoleBackgroundColour();
+        ConsoleResetColours();
+    }
+    ConsoleResizeRing(g_cfg.VSCROLL_BUFSIZ);
+}
+
 bool ConsoleReady() {
     std::lock_guard l(g_mu);
     return !g_cells.empty();

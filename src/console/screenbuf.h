@@ -16,6 +16,9 @@
 int ConsoleInit(int bufferRows, int bufferCols);
 // True once ConsoleInit allocated the buffer.
 bool ConsoleReady();
+// Takes the loaded configuration: per-cell colour mode from CHAR_ATTRIBUTES,
+// the cell colours when the configured colours changed, the ring size.
+void ConsoleApplyConfig();
 
 // The console output entry for text without VT100 processing. Returns 0 when
 // the main window is not initialised (bytes dropped), else 1.

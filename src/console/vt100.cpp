@@ -407,6 +407,7 @@ void CountRow(unsigned char b) {
         break;
     case 'c':
         Trace("Terminal type query");
+        g_vt.state = VTSTATE_NULL;   // a loop-back port hands the reply straight back
         Reply("%c[?%d;0c", ESC, 1);
         break;
     case 'i':
@@ -418,6 +419,7 @@ void CountRow(unsigned char b) {
     case 'm': Attributes(g_vt.arg); break;
     case 'n':
         Trace("RESIZE request");
+        g_vt.state = VTSTATE_NULL;
         Reply("%c[%d;%dR", ESC, ConsoleLines(), ConsoleCols());
         break;
     default: Confused(1255, b); return;

@@ -23,6 +23,7 @@ constexpr int kRows = 50, kCols = 100;
 // What each consumer saw, in order.
 std::vector<std::string> g_events;
 bool g_avr = false, g_xmodem = false, g_raw = false, g_catch = false;
+int g_scriptWants = 1;   // what the script's receive answers
 std::string g_caught;
 
 void Ev(const char* name, const char* d, size_t n) { g_events.push_back(std::string(name) + ":" + std::string(d, n)); }
@@ -35,7 +36,10 @@ RxHooks Recorder() {
     h.xmodemBytes = [](const char* d, size_t n) { Ev("xmodem", d, n); };
     h.activity = [] { g_events.push_back("activity"); };
     h.tunnel = [](const char* d, size_t n) { Ev("tunnel", d, n); };
-    h.scriptOffer = [](const char* d, int n) { Ev("script", d, static_cast<size_t>(n)); };
+    h.scriptOffer = [](const char* d, int n) {
+        Ev("script", d, static_cast<size_t>(n));
+        return g_scriptWants;
+    };
     h.scriptWake = [] { g_events.push_back("wake"); };
     h.rawLog = [](const char* d, size_t n) {
         if (g_raw) Ev("raw", d, n);
@@ -76,6 +80,7 @@ protected:
         g_events.clear();
         g_caught.clear();
         g_avr = g_xmodem = g_raw = g_catch = false;
+        g_scriptWants = 1;
         TraceClear();
         ui.Reset();
     }
@@ -175,6 +180,11 @@ TEST_F(RxPath, FilterReturningZeroHidesTheBlockButWakesTheScript) {
     Deliver(std::string(60, 'x'));
     EXPECT_EQ(g_events.back(), "wake");
     EXPECT_EQ(g_events.size(), 4u);
+    // No script waiting: nothing to wake.
+    g_events.clear();
+    g_scriptWants = 0;
+    Deliver("y");
+    EXPECT_EQ(g_events, (std::vector<std::string>{"activity", "tunnel:y", "script:y"}));
 }
 
 TEST_F(RxPath, FilterLibraryLoadedFromTheProgramDirectory) {

@@ -84,6 +84,7 @@ void ReadInput(int stopFd) {
 
 void CliStartInput() {
     if (!ConsoleReady()) ConsoleInit(1200, 250);
+    ConsoleApplyConfig();
     SizeFromTerminal();
     if (g_in.reader.joinable()) return;
     if (pipe(g_in.stopPipe) != 0) return;

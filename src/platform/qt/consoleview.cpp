@@ -143,6 +143,10 @@ void ConsoleView::ApplyFont() {
     QFontMetrics fm(font_);
     charW_ = std::max(1, fm.horizontalAdvance(QLatin1Char('M')));
     charH_ = std::max(1, fm.height());
+    // Forced sizes from -h / -w replace the measured ones.
+    SetMeasuredCharSize(charW_, charH_);
+    if (ForcedCharWidth() > 0) charW_ = ForcedCharWidth();
+    if (ForcedCharHeight() > 0) charH_ = ForcedCharHeight();
     ascent_ = fm.ascent();
     ConsoleSetMetrics(charW_, charH_);
     ConsoleResize(viewport()->width(), viewport()->height());

@@ -1,5 +1,7 @@
 #include "platform/qt/mainwindow.h"
 
+#include <algorithm>
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -10,9 +12,11 @@
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
 #include "app/commands.h"
+#include "config/configrecord.h"
 #include "console/screenbuf.h"
 #include "console/vt100.h"
 #include "platform/qt/consoleview.h"
@@ -93,13 +97,31 @@ void MainWindow::CheckCommand(int id, bool on) {
 }
 
 void MainWindow::SetTraceText(const QString& text) {
-    trace_->setPlainText(text);
+    // Lines arrive as CR LF + text; the view wants plain line feeds.
+    QString plain = text;
+    plain.remove(QChar('\r'));
+    if (plain.startsWith(QChar('\n'))) plain.remove(0, 1);
+    trace_->setPlainText(plain);
     trace_->verticalScrollBar()->setValue(trace_->verticalScrollBar()->maximum());
 }
 
-void MainWindow::SetTraceCaption(const QString& caption) { traceTabs_->setTabText(0, caption); }
+void MainWindow::SetTraceCaption(const QString& caption) {
+    QString shown = caption;
+    shown.replace("&", "&&");   // "Telnet&Lcmd" is text, not a mnemonic
+    traceTabs_->setTabText(0, shown);
+}
+
+void MainWindow::ApplyTracePane() {
+    const int rows = std::max(1, static_cast<int>(g_cfg.TRACE_ROWS));
+    const int margin = static_cast<int>(trace_->document()->documentMargin());
+    trace_->setFixedHeight(rows * trace_->fontMetrics().lineSpacing() + 2 * (trace_->frameWidth() + margin));
+    traceTabs_->setVisible(g_cfg.TRACE_VISIBLE != 0);
+    trace_->verticalScrollBar()->setValue(trace_->verticalScrollBar()->maximum());
+}
 
 void MainWindow::Relayout() {
+    ApplyTracePane();
+    ConsoleApplyConfig();
     console_->ApplyFont();
     console_->setMinimumSize(console_->CellsSize(4, 20));
     console_->updateGeometry();

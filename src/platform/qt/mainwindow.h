@@ -21,6 +21,8 @@ public:
     void CheckCommand(int id, bool on);
     void SetTraceText(const QString& text);
     void SetTraceCaption(const QString& caption);
+    // Shows or hides the SysTrace pane (TRACE_VISIBLE), TRACE_ROWS rows high.
+    void ApplyTracePane();
     // Re-reads the console font and re-lays the window out.
     Q_INVOKABLE void Relayout();
     // Any thread: the console changed; repaint soon (coalesced).

@@ -102,7 +102,8 @@ std::optional<std::string> QtUi::ChooseFile(const UiFileRequest& req) {
         if (req.folder)
             f = QFileDialog::getExistingDirectory(window_, Q(req.title), Q(req.startDir));
         else if (req.save)
-            f = QFileDialog::getSaveFileName(window_, Q(req.title), Q(req.startDir), Q(req.filter));
+            f = QFileDialog::getSaveFileName(window_, Q(req.title), Q(req.startDir), Q(req.filter),
+                                             nullptr, QFileDialog::DontConfirmOverwrite);
         else
             f = QFileDialog::getOpenFileName(window_, Q(req.title), Q(req.startDir), Q(req.filter));
         if (!f.isEmpty()) result = f.toStdString();
