@@ -8,6 +8,7 @@
 
 #include "app/oxel.h"
 #include "app/utils.h"
+#include "console/rxpath.h"
 #include "log/srvrtrace.h"
 #include "script/scripting.h"
 #include "script/shellvar.h"
@@ -26,7 +27,6 @@ std::mutex g_mu;
 std::vector<CatchString> g_table;
 CatchConfig g_cfg;
 std::atomic<bool> g_active{false};
-std::atomic<bool> g_tagPending{false};
 
 void ResetMatch(CatchString& s) {
     s.pos = 0;
@@ -85,7 +85,7 @@ bool WaitScriptsIdle(int limitMs) {
 // What happens when a string is complete; runs without the table lock, so
 // the catch script may itself change the table.
 void Completed(const std::string& captured, const CatchConfig& cfg) {
-    if (cfg.tagging) g_tagPending = true;
+    if (cfg.tagging) RxSetLineTagPending();
     if (cfg.script.empty()) {
         if (!cfg.tagging) {
             std::lock_guard l(g_mu);
@@ -228,11 +228,7 @@ void CatchFeed(const char* data, size_t len) {
     for (size_t i = 0; i < len && g_active; i++) CatchFeedByte(data[i]);
 }
 
-bool CatchLineTagPending() { return g_tagPending; }
-void CatchLineTagDone() { g_tagPending = false; }
-
-std::string CatchTagText(int cursorCol, int cols) {
-    std::string out;
-    for (int col = cursorCol; col < cols - 5; col++) out += ' ';
-    return out + "<<**";
+void CatchInstallHooks() {
+    RxHooksRef().catchActive = CatchActive;
+    RxHooksRef().catchByte = CatchFeedByte;
 }

@@ -42,13 +42,10 @@ int CatchDialogApply(const std::string& script, const std::string& text, bool ta
 // The "CATCH show" text (empty when the table is empty).
 std::string CatchShowText();
 
-// Receive path.
+// Receive path (its catch hooks): a caught line with tagging on asks the
+// path for the line tag (RxSetLineTagPending).
 bool CatchActive();
 void CatchFeedByte(char c);
 void CatchFeed(const char* data, size_t len);
-// A caught line waits for its tag; the path writes CatchTagText before the
-// next carriage return and then calls CatchLineTagDone.
-bool CatchLineTagPending();
-void CatchLineTagDone();
-// Blanks up to column cols - 5, then "<<**".
-std::string CatchTagText(int cursorCol, int cols);
+// Installs CatchActive and CatchFeedByte as the received-data path's hooks.
+void CatchInstallHooks();

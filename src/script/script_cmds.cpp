@@ -136,6 +136,7 @@ const CmdEntry kCommands[] = {
 
 void ScriptCmdsInit() {
     for (const auto& c : kCommands) ScriptSetHandler(c.name, c.handler);
+    CatchInstallHooks();
     bool haveCatchItem = false;
     for (const auto& e : CommandTable()) haveCatchItem |= e.id == kCmdCatchSetup;
     if (!haveCatchItem)

@@ -1,7 +1,12 @@
 #include "script/catchstr.h"
 
+#include "app/oxel.h"
+
 #include <gtest/gtest.h>
 
+#include "config/configrecord.h"
+#include "console/rxpath.h"
+#include "console/screenbuf.h"
 #include "fake_ui.h"
 #include "script/shellvar.h"
 
@@ -12,7 +17,6 @@ struct CatchFixture : ::testing::Test {
     void SetUp() override {
         CatchClear();
         CatchSetTagging(false);
-        CatchLineTagDone();
     }
     void TearDown() override {
         CatchClear();
@@ -54,16 +58,34 @@ TEST_F(CatchFixture, OneCatchWithoutScriptOrTagging) {
     CatchFeed("..OK..", 6);
     EXPECT_EQ(Caught(), "OK");
     EXPECT_FALSE(CatchActive());
-    EXPECT_FALSE(CatchLineTagPending());
 }
 
-TEST_F(CatchFixture, TaggingMarksTheLineAndKeepsCatching) {
+TEST_F(CatchFixture, CaughtLineIsTaggedThroughTheReceivePath) {
+    ConfigInitDefaults();
+    g_cfg.VT100_EMULATION = 0;
+    SetFrameInitialised(true);
+    ConsoleInit(100, 80);
+    ConsoleSetMetrics(8, 16);
+    ConsoleResizeChars(25, 80);
+    ConsoleClear();
+    RxHooksReset();
+    CatchInstallHooks();
     Set({"boom"}, true);
-    CatchFeed("a boom", 6);
-    EXPECT_TRUE(CatchLineTagPending());
-    EXPECT_TRUE(CatchActive());
-    EXPECT_EQ(CatchTagText(10, 80), std::string(65, ' ') + "<<**");
-    EXPECT_EQ(CatchTagText(78, 80), "<<**");  // already past the column
+    auto deliver = [](const std::string& s) {
+        std::vector<uint8_t> out(s.size() * 5 + 16);
+        RxDeliver(reinterpret_cast<const uint8_t*>(s.data()), out.data(), s.size(), out.size());
+    };
+    deliver("a boom here\r\nquiet line\r\n");
+    EXPECT_TRUE(CatchActive());  // tagging keeps catching
+    std::string tagged, quiet;
+    for (int r = 0; r < 100; r++) {
+        std::string row = ConsoleRowText(r);
+        if (row.rfind("a boom here", 0) == 0) tagged = row;
+        if (row.rfind("quiet line", 0) == 0) quiet = row;
+    }
+    EXPECT_EQ(tagged.substr(0, 79), "a boom here" + std::string(64, ' ') + "<<**");
+    EXPECT_EQ(quiet.find("<<**"), std::string::npos);
+    RxHooksReset();
 }
 
 TEST_F(CatchFixture, LongCaptureIsCut) {

@@ -13,20 +13,21 @@
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTextDocument>
-#include <QTimer>
 #include <QVBoxLayout>
 
 #include "app/commands.h"
 #include "config/configrecord.h"
+#include "console/screenbuf.h"
+#include "console/vt100.h"
+#include "platform/qt/consoleview.h"
 
 MainWindow::MainWindow() {
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    console_ = new QWidget(central);
-    console_->setMinimumSize(640, 400);
-    console_->setAutoFillBackground(true);
+    console_ = new ConsoleView(central);
+    console_->setMinimumSize(console_->CellsSize(4, 20));
     layout->addWidget(console_, 1);
     traceTabs_ = new QTabWidget(central);
     trace_ = new QPlainTextEdit(traceTabs_);
@@ -38,6 +39,7 @@ MainWindow::MainWindow() {
     setCentralWidget(central);
     status_ = new QLabel(this);
     statusBar()->addWidget(status_, 1);
+    console_->setFocus();
 }
 
 void MainWindow::BuildMenus() {
@@ -50,8 +52,15 @@ void MainWindow::BuildMenus() {
         for (const QString& part : path.split('/')) {
             sofar += "/" + part;
             auto it = menus.find(sofar);
-            if (it == menus.end())
-                it = menus.emplace(sofar, parent ? parent->addMenu(part) : menuBar()->addMenu(part)).first;
+            if (it == menus.end()) {
+                QMenu* m = parent ? parent->addMenu(part) : menuBar()->addMenu(part);
+                if (!parent) {
+                    // While a menu is open the emulator passes bytes through raw.
+                    connect(m, &QMenu::aboutToShow, this, [] { Vt100SetMenuOpen(true); });
+                    connect(m, &QMenu::aboutToHide, this, [] { Vt100SetMenuOpen(false); });
+                }
+                it = menus.emplace(sofar, m).first;
+            }
             parent = it->second;
         }
         return parent;
@@ -68,6 +77,8 @@ void MainWindow::BuildMenus() {
     }
     QAction* exit = menuFor("&File")->addAction("E&xit");
     connect(exit, &QAction::triggered, this, &QWidget::close);
+    if (!ConsoleReady()) ConsoleInit(1200, 250);
+    Relayout();
 }
 
 void MainWindow::RefreshStatus() {}
@@ -108,19 +119,25 @@ void MainWindow::ApplyTracePane() {
     trace_->verticalScrollBar()->setValue(trace_->verticalScrollBar()->maximum());
 }
 
-void MainWindow::Relayout() { ApplyTracePane(); }
-
-void MainWindow::ConsoleChanged() {
-    if (repaintPending_.exchange(true)) return;
-    QMetaObject::invokeMethod(this, [this] {
-        QTimer::singleShot(10, this, [this] {
-            repaintPending_ = false;
-            console_->update();
-        });
-    }, Qt::QueuedConnection);
+void MainWindow::Relayout() {
+    ApplyTracePane();
+    ConsoleApplyConfig();
+    console_->ApplyFont();
+    console_->setMinimumSize(console_->CellsSize(4, 20));
+    console_->updateGeometry();
+    // Dragging the frame moves in whole character cells.
+    setSizeIncrement(console_->CharWidth(), console_->CharHeight());
+    adjustSize();
 }
+
+void MainWindow::ConsoleChanged() { console_->Changed(); }
 
 void MainWindow::closeEvent(QCloseEvent* e) {
     e->accept();
     QApplication::exit(0);
+}
+
+void MainWindow::changeEvent(QEvent* e) {
+    if (e->type() == QEvent::WindowStateChange) ConsoleSetMinimised(isMinimized());
+    QMainWindow::changeEvent(e);
 }

@@ -1,0 +1,103 @@
+// A script talks to a board through oxel-cli: the test plays the board on a
+// pseudo-terminal pair that stands in for the COM port.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+
+#include "proc.h"
+
+namespace {
+
+struct Board {
+    int master = -1;
+    std::string path;
+    std::string got;
+    Board() {
+        int slave = -1;
+        char name[128];
+        if (openpty(&master, &slave, name, nullptr, nullptr) == 0) {
+            path = name;
+            close(slave);
+        }
+    }
+    ~Board() {
+        if (master >= 0) close(master);
+    }
+    void Send(const std::string& s) const {
+        ASSERT_EQ(write(master, s.data(), s.size()), static_cast<ssize_t>(s.size()));
+    }
+    // Collects what the program sends until needle arrived (consumed) or the time is up.
+    bool Expect(const std::string& needle, int ms = 30000) {
+        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (got.find(needle) == std::string::npos) {
+            if (std::chrono::steady_clock::now() > end) return false;
+            pollfd pf{master, POLLIN, 0};
+            if (poll(&pf, 1, 50) > 0 && (pf.revents & POLLIN)) {
+                char buf[4096];
+                ssize_t r = read(master, buf, sizeof buf);
+                if (r > 0) got.append(buf, static_cast<size_t>(r));
+            }
+        }
+        got.erase(0, got.find(needle) + needle.size());
+        return true;
+    }
+};
+
+// A home with a board configuration whose start-up script is `script`.
+void MakeHome(const TempDir& home, const std::string& script) {
+    home.Write("board.ct",
+               "########\nBACKEND 1\nCOMPORT 3\nBAUDRATE 115200\nDELAY_BETWEEN_CHARS 0\nSTARTUP_SCRIPT \"e2e.scr\"\n");
+    std::string dir = home.File("scripts");
+    mkdir(dir.c_str(), 0755);
+    home.Write("scripts/e2e.scr", script);
+}
+
+TEST(TargetScript, SendRecvRegexString) {
+    TempDir home;
+    Board board;
+    ASSERT_FALSE(board.path.empty());
+    MakeHome(home,
+             "SET PROMPT \"board> \"\n"
+             "SEND -t 60 hello\n"
+             "ECHO FIRST=$SCR_TIMEOUT\n"
+             "RECV blkinit 1024\n"
+             "SEND -n \"show temp\"\n"
+             "RECV -c -t 60 \"board> \"\n"
+             "REGEX \"temp=([0-9.]+)C\" \"$RECVBLOCK\"\n"
+             "STRING postcut $RM_2 2\n"
+             "ECHO VALUE=$STRING TIMEOUT=$SCR_TIMEOUT\n"
+             "EXIT OXEL\n");
+    Proc p(CliPath(), {"-D", "COMDEV_3=" + board.path, home.File("board.ct")}, {"OXEL_HOME=" + home.path()});
+    ASSERT_TRUE(board.Expect("hello\r"));
+    board.Send("hello\r\nboard> ");
+    ASSERT_TRUE(board.Expect("show temp\r"));
+    board.Send("show temp\r\ntemp=42.5C\r\nboard> ");
+    EXPECT_TRUE(p.WaitOutput("VALUE=42 TIMEOUT=FALSE", 30000)) << p.Out() << p.Err();
+    EXPECT_NE(p.Out().find("FIRST=FALSE"), std::string::npos);
+    EXPECT_EQ(p.Wait(30000), 2);
+}
+
+TEST(TargetScript, PromptThatNeverComesTimesOut) {
+    TempDir home;
+    Board board;
+    ASSERT_FALSE(board.path.empty());
+    MakeHome(home,
+             "SET PROMPT \"board> \"\n"
+             "SEND -t 2 ping\n"
+             "ECHO TIMEOUT=$SCR_TIMEOUT\n"
+             "EXIT OXEL\n");
+    Proc p(CliPath(), {"-D", "COMDEV_3=" + board.path, home.File("board.ct")}, {"OXEL_HOME=" + home.path()});
+    ASSERT_TRUE(board.Expect("ping\r"));
+    auto sent = std::chrono::steady_clock::now();
+    board.Send("ping\r\nno prompt\r\n");
+    ASSERT_TRUE(p.WaitOutput("TIMEOUT=TRUE", 60000)) << p.Out() << p.Err();
+    EXPECT_GE(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(1500));
+    EXPECT_EQ(p.Wait(30000), 2);
+}
+
+}  // namespace
