@@ -12,6 +12,7 @@
 #include "fake_ui.h"
 #include "script/cmdline.h"
 #include "script/script_cmds.h"
+#include "script/scripting.h"
 #include "script/shellvar.h"
 
 namespace {
@@ -21,6 +22,7 @@ int Cmd(const std::string& line) {
     if (!SplitArgs(line, words)) return -4;
     auto argv = ArgvOf(words);
     script_getopt_reset();
+    script_error("%s", "");
     return ScriptCmdsFind(argv[0])(static_cast<int>(words.size()), argv.data());
 }
 
@@ -61,7 +63,8 @@ struct AuxcomFixture : ::testing::Test {
 TEST_F(AuxcomFixture, OpenWriteWithPromptAndClose) {
     Pty pty(7);
     ASSERT_EQ(Cmd("AUXCOM OPEN 7 115200 8 NONE 1 NONE"), 0);
-    EXPECT_EQ(Cmd("AUXCOM OPEN 7 9600 8 none 1 none"), -1);  // already assigned
+    EXPECT_EQ(Cmd("AUXCOM OPEN 7 9600 8 none 1 none"), -1);
+    EXPECT_EQ(ScriptErrorText(), "AUXCOM port 7 already assigned.");
 
     std::thread target([&] {
         std::string cmd = pty.ReadUntil("\r");
@@ -86,8 +89,10 @@ TEST_F(AuxcomFixture, OpenWriteWithPromptAndClose) {
     EXPECT_EQ(Cmd("AUXCOM DTRSET 7"), 0);  // no modem lines on a pty: accepted
     EXPECT_EQ(Cmd("AUXCOM RTSCLR 7"), 0);
     EXPECT_EQ(Cmd("AUXCOM CLOSE 7"), 0);
-    EXPECT_EQ(Cmd("AUXCOM CLOSE 7"), -1);  // not assigned
+    EXPECT_EQ(Cmd("AUXCOM CLOSE 7"), -1);
+    EXPECT_EQ(ScriptErrorText(), "AUXCOM port 7 not assigned.");
     EXPECT_EQ(Cmd("AUXCOM WRITE 7 x"), -1);
+    EXPECT_EQ(ScriptErrorText(), "AUXCOM port 7 not assigned.");
 }
 
 TEST_F(AuxcomFixture, SlotsAndArguments) {
@@ -95,7 +100,8 @@ TEST_F(AuxcomFixture, SlotsAndArguments) {
     for (int port = 11; port <= 19; port++) ptys.push_back(std::make_unique<Pty>(port));
     for (int port = 11; port <= 18; port++)
         EXPECT_EQ(Cmd("AUXCOM OPEN " + std::to_string(port) + " 9600 7 EVEN 2 RTSCTS"), 0) << port;
-    EXPECT_EQ(Cmd("AUXCOM OPEN 19 9600 8 NONE 1 NONE"), -1);  // "Max AUXCOM ports assigned."
+    EXPECT_EQ(Cmd("AUXCOM OPEN 19 9600 8 NONE 1 NONE"), -1);
+    EXPECT_EQ(ScriptErrorText(), "Max AUXCOM ports assigned.");
     EXPECT_EQ(Cmd("AUXCOM CLOSE 11"), 0);
     EXPECT_EQ(Cmd("AUXCOM OPEN 19 9600 8 NONE 1 NONE 1"), 0);
 
@@ -118,6 +124,7 @@ TEST_F(AuxcomFixture, SlotsAndArguments) {
 TEST_F(AuxcomFixture, MissingDeviceFailsToOpen) {
     shell_setenv("COMDEV_30", "/nonexistent/tty");
     EXPECT_EQ(Cmd("AUXCOM OPEN 30 9600 8 NONE 1 NONE"), -1);
+    EXPECT_EQ(ScriptErrorText(), "AUXCOM port COM30, failed to open.");
 }
 
 }  // namespace
