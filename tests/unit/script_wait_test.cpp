@@ -180,3 +180,96 @@ TEST_F(ScriptWait, IdleLine) {
 }
 
 }  // namespace
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include "backend/comport.h"
+
+namespace {
+
+TEST_F(ScriptWait, ComportAndConnect) {
+    ui.Reset();
+    ASSERT_EQ(docmd("COMPORT"), 0);
+    EXPECT_NE(ui.Console().find("Com port 41 running at 115200 baud\r\n"), std::string::npos) << ui.Console();
+    EXPECT_EQ(Var("COMPORT"), "41");
+    EXPECT_EQ(Var("BAUDRATE"), "115200");
+
+    ASSERT_EQ(docmd("COMPORT DBC 7"), 0);
+    EXPECT_EQ(g_cfg.DELAY_BETWEEN_CHARS, 7);
+    g_cfg.DELAY_BETWEEN_CHARS = 0;
+    EXPECT_EQ(docmd("COMPORT 57600"), 0) << ScriptErrorText();
+    EXPECT_EQ(g_cfg.BAUDRATE, 57600);
+
+    // Reconnect with other settings, then to no port at all.
+    ASSERT_EQ(docmd("CONNECT comport 41 9600 7 even 2 none"), 0) << ScriptErrorText();
+    EXPECT_EQ(g_cfg.BAUDRATE, 9600);
+    EXPECT_EQ(g_cfg.BYTESIZE, 7);
+    EXPECT_EQ(g_cfg.PARITY, 2);
+    EXPECT_EQ(g_cfg.STOPBITS, 2);
+    EXPECT_EQ(Var("COMPORT"), "41");
+    ASSERT_EQ(docmd("SEND -n again"), 0);
+    EXPECT_EQ(board.Receive(6), "again\r");
+
+    struct Case {
+        const char* line;
+        int rc;
+    } cases[] = {
+        {"CONNECT", -3},
+        {"CONNECT comport 41", -3},
+        {"CONNECT comport 41 9600 9", -2},
+        {"CONNECT comport 41 9600 8 STRANGE", -2},
+        {"CONNECT comport 41 9600 8 none 3", -2},
+        {"CONNECT comport 41 9600 8 none 1 CTS", -2},
+        {"CONNECT serial 41 9600", -2},
+        {"COMPORT WIGGLE", -2},
+        {"COMPORT DBC", -3},
+    };
+    for (const auto& c : cases) EXPECT_EQ(docmd(c.line), c.rc) << c.line;
+
+    ASSERT_EQ(docmd("CONNECT comport NONE 9600"), 0);
+    EXPECT_EQ(Var("COMPORT"), "NONE");
+    ui.Reset();
+    ASSERT_EQ(docmd("COMPORT"), 0);
+    EXPECT_NE(ui.Console().find("Com port disconnected\r\n"), std::string::npos);
+    EXPECT_EQ(docmd("CONNECT close"), 0);
+}
+
+// A target monitor on the loopback interface: answers one command with a
+// text datagram and the closing NUL datagram.
+TEST_F(ScriptWait, MoncmdExchange) {
+    int s = socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(s, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    socklen_t len = sizeof a;
+    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    int port = ntohs(a.sin_port);
+    std::string asked;
+    std::thread monitor([&] {
+        char buf[512];
+        sockaddr_in from{};
+        socklen_t fl = sizeof from;
+        pollfd pf{s, POLLIN, 0};
+        if (poll(&pf, 1, 10000) <= 0) return;
+        ssize_t n = recvfrom(s, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &fl);
+        if (n > 0) asked.assign(buf, static_cast<size_t>(n));
+        const char reply[] = "uMon 1.2\n";
+        sendto(s, reply, sizeof reply - 1, 0, reinterpret_cast<sockaddr*>(&from), fl);
+        sendto(s, "", 1, 0, reinterpret_cast<sockaddr*>(&from), fl);
+    });
+    ui.Reset();
+    std::string line = "MONCMD -c -w 10 -p " + std::to_string(port) + " 127.0.0.1 version";
+    EXPECT_EQ(docmd(line.c_str()), 0);
+    monitor.join();
+    close(s);
+    EXPECT_EQ(asked, std::string("version\0", 8));
+    EXPECT_NE(ui.Console().find("uMon 1.2"), std::string::npos) << ui.Console();
+    EXPECT_EQ(docmd("MONCMD 127.0.0.1"), -3);
+    EXPECT_EQ(docmd("MONCMD -p 0 127.0.0.1 x"), -2);
+}
+
+}  // namespace
