@@ -100,4 +100,28 @@ TEST(TargetScript, PromptThatNeverComesTimesOut) {
     EXPECT_EQ(p.Wait(30000), 2);
 }
 
+TEST(TargetScript, CaughtLineIsTaggedAtTheRightColumn) {
+    TempDir home;
+    Board board;
+    ASSERT_FALSE(board.path.empty());
+    MakeHome(home,
+             "CATCH tagon\n"
+             "CATCH -n ALARM\n"
+             "SEND -n ready\n"
+             "RECV -t 60 done\n"
+             "ECHO CAUGHT=$CATCHSTRING\n"
+             "EXIT OXEL\n");
+    std::string dump = home.File("screen.txt");
+    Proc p(CliPath(), {"-D", "COMDEV_3=" + board.path, home.File("board.ct")},
+           {"OXEL_HOME=" + home.path(), "OXEL_SCREEN_DUMP=" + dump});
+    ASSERT_TRUE(board.Expect("ready\r"));
+    board.Send("x ALARM high\r\nquiet\r\ndone\r\n");
+    EXPECT_TRUE(p.WaitOutput("CAUGHT=ALARM", 30000)) << p.Out() << p.Err();
+    EXPECT_EQ(p.Wait(30000), 2);
+    std::string screen = home.Read("screen.txt");
+    // COLS is 80 without a terminal: the tag starts in column 75.
+    EXPECT_NE(screen.find("x ALARM high" + std::string(63, ' ') + "<<**"), std::string::npos) << screen;
+    EXPECT_EQ(screen.find("quiet "), std::string::npos);
+}
+
 }  // namespace
