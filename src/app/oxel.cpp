@@ -18,6 +18,7 @@
 #include "app/commands.h"
 #include "app/utils.h"
 #include "backend/backend.h"
+#include "backend/comport.h"
 #include "backend/inactivity.h"
 #include "backend/plinkfe.h"
 #include "backend/telnetc.h"
@@ -377,7 +378,10 @@ void SetMeasuredCharSize(int width, int height) {
 bool FrameInitialised() { return g_initialised.load(); }
 void SetFrameInitialised(bool on) { g_initialised.store(on); }
 
-void OxelFrameTick() { TimerTick(); }
+void OxelFrameTick() {
+    TimerTick();
+    ComBreakIndicatorTick();
+}
 
 void ErrorReport(const char* file, int line, const char* fmt, ...) {
     int err = errno;

@@ -1,11 +1,13 @@
 // oxel-cli: the program in a terminal or with no terminal at all.
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <mutex>
 #include <thread>
 
@@ -64,7 +66,17 @@ int main(int argc, char** argv) {
     int status = OxelStart(argc, argv, face);
     if (status >= 0) return status;
     CliStartInput();
-    status = face.WaitForQuit();
+    // The main thread is this face's user-interface thread: it delivers the
+    // one-second frame tick until the run is asked to end.
+    auto next = std::chrono::steady_clock::now();
+    std::optional<int> quit;
+    while (!quit) {
+        next += std::chrono::seconds(1);
+        auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - std::chrono::steady_clock::now());
+        quit = face.WaitForQuit(std::max(wait, std::chrono::milliseconds(0)));
+        if (!quit) OxelFrameTick();
+    }
+    status = *quit;
     OxelShutdown();
     CliAtExit();
     // Reader, server and script threads are detached: end without running
