@@ -17,25 +17,6 @@
 
 namespace {
 
-// SIGINT and SIGTERM end the run in order, through the same shutdown as a
-// closed window; a dedicated thread turns the signal into a request. A second
-// signal ends a shutdown that hangs.
-void StartSignalThread() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    std::thread([set] {
-        int sig = 0;
-        sigwait(&set, &sig);
-        RequestShutdown(0);
-        sigwait(&set, &sig);
-        std::fflush(nullptr);
-        std::_Exit(0);
-    }).detach();
-}
-
 // A fatal exit still restores the terminal and writes the screen dump. It may
 // come from the input thread itself, which the console's exit step joins, so
 // that step runs on a thread of its own and gets a bounded time.
@@ -54,6 +35,25 @@ void AtFatalExit() {
     }).detach();
     std::unique_lock l(d->mu);
     d->cv.wait_for(l, std::chrono::seconds(2), [&] { return d->done; });
+}
+
+// SIGINT and SIGTERM end the run in order, through the same shutdown as a
+// closed window; a dedicated thread turns the signal into a request. A second
+// signal ends a shutdown that hangs.
+void StartSignalThread() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    std::thread([set] {
+        int sig = 0;
+        sigwait(&set, &sig);
+        RequestShutdown(0);
+        sigwait(&set, &sig);
+        std::fflush(nullptr);
+        std::_Exit(0);
+    }).detach();
 }
 
 }  // namespace
