@@ -676,7 +676,7 @@ std::string JoinArgs(int n, char** args) {
 }  // namespace
 
 int cmd_comport(int argc, char** argv) {
-    for (int opt; (opt = script_getopt(argc, argv, "")) != -1;) return -2;
+    if (script_getopt(argc, argv, "") != -1) return -2;  // COMPORT takes no options
     int nargs = argc - script_optind;
     char** args = argv + script_optind;
     if (nargs == 0) {
