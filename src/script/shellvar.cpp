@@ -1,5 +1,6 @@
 #include "script/shellvar.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
