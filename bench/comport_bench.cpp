@@ -129,36 +129,16 @@ void BM_ReadLatency(benchmark::State& state) {
 BENCHMARK(BM_ReadLatency)->Arg(80)->Arg(4096)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 // A face that checks the pattern of every displayed byte.
-class CountingUi : public Ui {
+class CountingUi : public QuietUi {
 public:
     std::atomic<uint64_t> bytes{0};
     std::atomic<uint64_t> wrong{0};
-    int MessageBox(unsigned, const std::string&, const std::string&) override { return IDOK; }
-    std::optional<std::string> AskText(const std::string&, const std::string&, const std::string&) override {
-        return std::nullopt;
-    }
-    std::optional<std::string> ChooseFile(const UiFileRequest&) override { return std::nullopt; }
-    void SetTitle(const std::string&) override {}
-    void StatusRefresh() override {}
-    void MenuEnable(int, bool) override {}
-    void MenuCheck(int, bool) override {}
-    void TraceText(const std::string&) override {}
-    void TraceCaption(const std::string&) override {}
-    void Relayout() override {}
-    void SetWindowPos(int, int) override {}
-    int VirtualScreenWidth() override { return 1920; }
     void ConsoleBytes(const char* data, size_t len) override {
         uint64_t at = bytes.load();
         for (size_t i = 0; i < len; ++i)
             if (data[i] != Pattern(at + i)) ++wrong;
         bytes += len;
     }
-    void ConsoleInvalidate() override {}
-    void SetClipboard(const std::string&) override {}
-    std::optional<std::string> GetClipboard() override { return std::nullopt; }
-    bool OpenUrl(const std::string&) override { return false; }
-    bool ShowDialog(const std::string&) override { return false; }
-    void Quit(int) override {}
 };
 
 void BM_ComportFlood(benchmark::State& state) {

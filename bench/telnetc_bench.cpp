@@ -28,30 +28,10 @@ std::string TargetText(size_t size) {
 }
 
 // Counts the bytes that reach the display.
-class CountingUi : public Ui {
+class CountingUi : public QuietUi {
 public:
     std::atomic<uint64_t> bytes{0};
-    int MessageBox(unsigned, const std::string&, const std::string&) override { return IDOK; }
-    std::optional<std::string> AskText(const std::string&, const std::string&, const std::string&) override {
-        return std::nullopt;
-    }
-    std::optional<std::string> ChooseFile(const UiFileRequest&) override { return std::nullopt; }
-    void SetTitle(const std::string&) override {}
-    void StatusRefresh() override {}
-    void MenuEnable(int, bool) override {}
-    void MenuCheck(int, bool) override {}
-    void TraceText(const std::string&) override {}
-    void TraceCaption(const std::string&) override {}
-    void Relayout() override {}
-    void SetWindowPos(int, int) override {}
-    int VirtualScreenWidth() override { return 1920; }
     void ConsoleBytes(const char*, size_t len) override { bytes += len; }
-    void ConsoleInvalidate() override {}
-    void SetClipboard(const std::string&) override {}
-    std::optional<std::string> GetClipboard() override { return std::nullopt; }
-    bool OpenUrl(const std::string&) override { return false; }
-    bool ShowDialog(const std::string&) override { return false; }
-    void Quit(int) override {}
 };
 
 // Arg 0: the frame is not up, so the received-data path stops before the

@@ -156,6 +156,21 @@ std::optional<std::string> Md5FileHex(const std::string& path) {
     return hex;
 }
 
+bool WriteAll(int fd, const void* data, size_t len) {
+    const char* p = static_cast<const char*>(data);
+    while (len > 0) {
+        ssize_t w = ::write(fd, p, len);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) {
+            if (w == 0) errno = ENOSPC;
+            return false;
+        }
+        p += w;
+        len -= static_cast<size_t>(w);
+    }
+    return true;
+}
+
 std::string TempFileName(const std::string& prefix) {
     const char* dir = std::getenv("TMPDIR");
     std::string tmpl = std::string(dir && *dir ? dir : "/tmp") + "/" + prefix + "XXXXXX";

@@ -30,5 +30,9 @@ std::optional<uint32_t> Crc32File(const std::string& path);
 std::string Md5Hex(const void* data, size_t len);
 std::optional<std::string> Md5FileHex(const std::string& path);
 
+// Writes all of data to fd, retrying short writes and EINTR. False on
+// failure (errno set; a write of 0 bytes counts as ENOSPC).
+bool WriteAll(int fd, const void* data, size_t len);
+
 // A fresh temporary file name in the system's temporary directory.
 std::string TempFileName(const std::string& prefix);

@@ -397,17 +397,6 @@ std::string FormatFile(const ConfigRecord& rec) {
     return out;
 }
 
-bool WriteAll(int fd, const std::string& data) {
-    size_t done = 0;
-    while (done < data.size()) {
-        ssize_t w = write(fd, data.data() + done, data.size() - done);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;
-        done += static_cast<size_t>(w);
-    }
-    return true;
-}
-
 // Writes data to path through a new file in the same directory renamed over
 // it, so a failed save never leaves a half-written configuration behind.
 int WriteFileAtomically(const std::string& path, const std::string& data) {
@@ -433,7 +422,7 @@ int WriteFileAtomically(const std::string& path, const std::string& data) {
         return 0;
     }
     if (exists) fchmod(fd, st.st_mode & 07777);
-    bool ok = WriteAll(fd, data) && fsync(fd) == 0;
+    bool ok = WriteAll(fd, data.data(), data.size()) && fsync(fd) == 0;
     int err = errno;
     if (close(fd) != 0 && ok) {
         ok = false;

@@ -111,20 +111,6 @@ std::string ChunkStamp() {
     return s;
 }
 
-bool WriteAll(int fd, const char* p, size_t n) {
-    while (n) {
-        ssize_t w = ::write(fd, p, n);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) {
-            if (w == 0) errno = ENOSPC;
-            return false;
-        }
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
-}
-
 // Called without the log mutex: the box may wait for the user.
 void TellWriteFailureOnce(int err) {
     if (g_writeFailTold.exchange(true)) return;

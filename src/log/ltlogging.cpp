@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/utils.h"
 #include "app/oxel.h"
 #include "config/configrecord.h"
 #include "log/logging.h"
@@ -54,20 +55,6 @@ std::string Banner(const char* fmt) {
     char buf[128];
     size_t n = std::strftime(buf, sizeof buf, fmt, &tm);
     return std::string(buf, n);
-}
-
-bool WriteAll(int fd, const char* p, size_t n) {
-    while (n) {
-        ssize_t w = ::write(fd, p, n);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) {
-            if (w == 0) errno = ENOSPC;
-            return false;
-        }
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
 }
 
 void WriteLocked(const std::string& s, int& err) {

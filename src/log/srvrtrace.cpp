@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "app/utils.h"
 #include "app/commands.h"
 #include "app/oxel.h"
 #include "config/configrecord.h"
@@ -128,20 +129,11 @@ void RefresherLoop() {
     }
 }
 
-void WriteAll(int fd, const char* p, size_t n) {
-    while (n) {
-        ssize_t w = ::write(fd, p, n);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return;   // a full disk loses the copy, never the pane
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-}
-
 void AddLineLocked(const std::string& line) {
     EnsureLinesLocked();
     g_lines[g_oldest] = line;
     g_oldest = (g_oldest + 1) % kTraceLines;
+    // A full disk loses the copy, never the pane.
     if (g_fd >= 0) WriteAll(g_fd, line.data(), line.size());
 }
 

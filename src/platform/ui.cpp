@@ -6,35 +6,7 @@
 
 namespace {
 
-// Answers everything with its first button and shows nothing: what the core
-// sees before a face is installed (early start-up, unit tests that need none).
-class SilentUi : public Ui {
-public:
-    int MessageBox(unsigned style, const std::string&, const std::string&) override {
-        return UiDefaultAnswer(style);
-    }
-    std::optional<std::string> AskText(const std::string&, const std::string&,
-                                       const std::string&) override { return std::nullopt; }
-    std::optional<std::string> ChooseFile(const UiFileRequest&) override { return std::nullopt; }
-    void SetTitle(const std::string&) override {}
-    void StatusRefresh() override {}
-    void MenuEnable(int, bool) override {}
-    void MenuCheck(int, bool) override {}
-    void TraceText(const std::string&) override {}
-    void TraceCaption(const std::string&) override {}
-    void Relayout() override {}
-    void SetWindowPos(int, int) override {}
-    int VirtualScreenWidth() override { return 1920; }
-    void ConsoleBytes(const char*, size_t) override {}
-    void ConsoleInvalidate() override {}
-    void SetClipboard(const std::string&) override {}
-    std::optional<std::string> GetClipboard() override { return std::nullopt; }
-    bool OpenUrl(const std::string&) override { return false; }
-    bool ShowDialog(const std::string&) override { return false; }
-    void Quit(int) override {}
-};
-
-SilentUi g_silent;
+QuietUi g_silent;
 std::atomic<Ui*> g_face{&g_silent};
 
 }  // namespace

@@ -46,6 +46,9 @@ struct UiFileRequest {
     std::string filter;         // e.g. "Oxel config files (*.ct)"
 };
 
+// The first button of a style: what an unattended face answers.
+int UiDefaultAnswer(unsigned style);
+
 class Ui {
 public:
     virtual ~Ui() = default;
@@ -86,6 +89,35 @@ public:
     virtual void Quit(int status) = 0;
 };
 
+// Answers every question with its first button and shows nothing: what the
+// core sees before a face is installed, and a base for faces (benchmarks,
+// tools) that care about only a few of the calls.
+class QuietUi : public Ui {
+public:
+    int MessageBox(unsigned style, const std::string&, const std::string&) override {
+        return UiDefaultAnswer(style);
+    }
+    std::optional<std::string> AskText(const std::string&, const std::string&,
+                                       const std::string&) override { return std::nullopt; }
+    std::optional<std::string> ChooseFile(const UiFileRequest&) override { return std::nullopt; }
+    void SetTitle(const std::string&) override {}
+    void StatusRefresh() override {}
+    void MenuEnable(int, bool) override {}
+    void MenuCheck(int, bool) override {}
+    void TraceText(const std::string&) override {}
+    void TraceCaption(const std::string&) override {}
+    void Relayout() override {}
+    void SetWindowPos(int, int) override {}
+    int VirtualScreenWidth() override { return 1920; }
+    void ConsoleBytes(const char*, size_t) override {}
+    void ConsoleInvalidate() override {}
+    void SetClipboard(const std::string&) override {}
+    std::optional<std::string> GetClipboard() override { return std::nullopt; }
+    bool OpenUrl(const std::string&) override { return false; }
+    bool ShowDialog(const std::string&) override { return false; }
+    void Quit(int) override {}
+};
+
 // The installed face. Never null after UiSet; before it, a silent default.
 Ui& ui();
 void UiSet(Ui* face);
@@ -94,5 +126,3 @@ void UiSet(Ui* face);
 std::string UiBoxLine(const std::string& title, const std::string& text);
 // Parse an answer word (OK, CANCEL, YES, NO, RETRY, ABORT, IGNORE); 0 if none.
 int UiAnswerFromWord(const std::string& word);
-// The first button of a style: what an unattended face answers.
-int UiDefaultAnswer(unsigned style);

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <thread>
 #include <string>
 
 #include "proc.h"
@@ -76,6 +77,9 @@ TEST(TargetScript, SendRecvRegexString) {
     ASSERT_TRUE(board.Expect("hello\r"));
     board.Send("hello\r\nboard> ");
     ASSERT_TRUE(board.Expect("show temp\r"));
+    // SEND -n does not wait: give the script time to reach its RECV, whose
+    // pattern wait starts then, as a real board's reply takes a while.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
     board.Send("show temp\r\ntemp=42.5C\r\nboard> ");
     EXPECT_TRUE(p.WaitOutput("VALUE=42 TIMEOUT=FALSE", 30000)) << p.Out() << p.Err();
     EXPECT_NE(p.Out().find("FIRST=FALSE"), std::string::npos);

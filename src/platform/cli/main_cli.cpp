@@ -14,6 +14,7 @@
 #include "app/oxel.h"
 #include "platform/cli/cli_console.h"
 #include "platform/cli/cli_ui.h"
+#include "platform/signals.h"
 
 namespace {
 
@@ -37,30 +38,10 @@ void AtFatalExit() {
     d->cv.wait_for(l, std::chrono::seconds(2), [&] { return d->done; });
 }
 
-// SIGINT and SIGTERM end the run in order, through the same shutdown as a
-// closed window; a dedicated thread turns the signal into a request. A second
-// signal ends a shutdown that hangs.
-void StartSignalThread() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    std::thread([set] {
-        int sig = 0;
-        sigwait(&set, &sig);
-        RequestShutdown(0);
-        sigwait(&set, &sig);
-        std::fflush(nullptr);
-        std::_Exit(0);
-    }).detach();
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    signal(SIGPIPE, SIG_IGN);
-    StartSignalThread();
+    ShutdownOnSignals();
     static CliUi face;
     SetExitHook(AtFatalExit);
     int status = OxelStart(argc, argv, face);
