@@ -6,3 +6,6 @@ int OpenConnection() { return 1; }
 int ReopenConnection() { return 1; }
 int CloseConnection() { return 1; }
 bool BackendConnected() { return false; }
+std::string BackendStatusText() { return "Disconnected"; }
+std::string BackendToolTip(int) { return {}; }
+unsigned long long BackendSentBytes() { return 0; }

@@ -18,6 +18,7 @@
 
 #include "app/commands.h"
 #include "config/configrecord.h"
+#include "platform/qt/desktop.h"
 
 MainWindow::MainWindow() {
     auto* central = new QWidget(this);
@@ -36,54 +37,16 @@ MainWindow::MainWindow() {
     traceTabs_->hide();
     layout->addWidget(traceTabs_);
     setCentralWidget(central);
-    status_ = new QLabel(this);
-    statusBar()->addWidget(status_, 1);
+    desktop_ = new DesktopFrame(this, layout, console_, traceTabs_);
 }
 
-void MainWindow::BuildMenus() {
-    menuBar()->clear();
-    actions_.clear();
-    std::map<QString, QMenu*> menus;
-    auto menuFor = [&](const QString& path) {
-        QMenu* parent = nullptr;
-        QString sofar;
-        for (const QString& part : path.split('/')) {
-            sofar += "/" + part;
-            auto it = menus.find(sofar);
-            if (it == menus.end())
-                it = menus.emplace(sofar, parent ? parent->addMenu(part) : menuBar()->addMenu(part)).first;
-            parent = it->second;
-        }
-        return parent;
-    };
-    for (const CommandEntry& e : CommandTable()) {
-        if (e.text.empty() || e.menu.empty()) continue;
-        QAction* a = menuFor(QString::fromStdString(e.menu))->addAction(QString::fromStdString(e.text));
-        a->setCheckable(e.checkable);
-        const int id = e.id;
-        connect(a, &QAction::triggered, this, [this, id] {
-            if (!CommandDispatch(id)) statusBar()->showMessage(kNotAvailable, 5000);
-        });
-        actions_[id] = a;
-    }
-    QAction* exit = menuFor("&File")->addAction("E&xit");
-    connect(exit, &QAction::triggered, this, &QWidget::close);
-}
+void MainWindow::BuildMenus() { desktop_->BuildMenus(); }
 
-void MainWindow::RefreshStatus() {}
+void MainWindow::RefreshStatus() { desktop_->RefreshStatus(); }
 
-void MainWindow::EnableCommand(int id, bool on) {
-    auto it = actions_.find(id);
-    if (it != actions_.end()) it->second->setEnabled(on);
-}
+void MainWindow::EnableCommand(int id, bool on) { desktop_->EnableCommand(id, on); }
 
-void MainWindow::CheckCommand(int id, bool on) {
-    auto it = actions_.find(id);
-    if (it != actions_.end()) {
-        it->second->setCheckable(true);
-        it->second->setChecked(on);
-    }
-}
+void MainWindow::CheckCommand(int id, bool on) { desktop_->CheckCommand(id, on); }
 
 void MainWindow::SetTraceText(const QString& text) {
     // Lines arrive as CR LF + text; the view wants plain line feeds.
@@ -108,7 +71,10 @@ void MainWindow::ApplyTracePane() {
     trace_->verticalScrollBar()->setValue(trace_->verticalScrollBar()->maximum());
 }
 
-void MainWindow::Relayout() { ApplyTracePane(); }
+void MainWindow::Relayout() {
+    ApplyTracePane();
+    desktop_->Relayout();
+}
 
 void MainWindow::ConsoleChanged() {
     if (repaintPending_.exchange(true)) return;

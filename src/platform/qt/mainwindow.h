@@ -10,6 +10,7 @@ class QAction;
 class QPlainTextEdit;
 class QTabWidget;
 class QLabel;
+class DesktopFrame;
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
@@ -28,6 +29,7 @@ public:
     void ConsoleChanged();
     // Builds the menus from the command table (after start-up registered them).
     void BuildMenus();
+    DesktopFrame* Desktop() const { return desktop_; }
 
 protected:
     void closeEvent(QCloseEvent* e) override;
@@ -36,7 +38,6 @@ private:
     QWidget* console_;
     QTabWidget* traceTabs_;
     QPlainTextEdit* trace_;
-    QLabel* status_;
-    std::map<int, QAction*> actions_;
+    DesktopFrame* desktop_;
     std::atomic<bool> repaintPending_{false};
 };

@@ -1,0 +1,329 @@
+#include "platform/qt/desktop.h"
+
+#include <algorithm>
+
+#include <QAction>
+#include <QApplication>
+#include <QEvent>
+#include <QFontDatabase>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMenuBar>
+#include <QScreen>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTimer>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+#include "app/commands.h"
+#include "app/mainlayout.h"
+#include "app/statusbar.h"
+#include "app/toolbar.h"
+#include "backend/inactivity.h"
+#include "config/configrecord.h"
+#include "log/srvrtrace.h"
+#include "platform/qt/bands.h"
+
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+struct ToolLook {
+    int id;
+    const char* text;       // shown on the button
+    const char* theme;      // icon theme name, "" for a text button
+};
+const ToolLook kLooks[] = {
+    {950, "Disconnect", "network-offline"}, {951, "Reconnect", "network-connect"},
+    {952, "DTR", ""},  {958, "RTS", ""},  {957, "BREAK", ""}, {956, "Baud", ""},
+    {953, "FKeys", ""}, {954, "TStamp", ""}, {955, "Log", ""},
+    {959, "DCD", ""},  {960, "DSR", ""},  {961, "CTS", ""},  {962, "RI", ""},
+};
+
+// Initial states of checkable items whose owners set them before the menus
+// existed.
+bool ConfigChecked(int id) {
+    switch (id) {
+    case 442: return g_cfg.TOOLBAR_VISIBLE;
+    case 443: return g_cfg.FUNCKEYS_VISIBLE;
+    case 459: return g_cfg.BUTTONS_VISIBLE;
+    case 445: return g_cfg.STATUSBAR_VISIBLE;
+    case 444: return g_cfg.TRACE_VISIBLE;
+    case 474: return g_cfg.RIGHT_BTTN_PASTE;
+    case 482: return g_cfg.CONSOLE_READONLY;
+    case 472: return g_cfg.LOGGING_OMITHDR;
+    case 485: return g_cfg.LOGGING_NOWARNING;
+    case 954: return g_cfg.TSTAMP_ENABLED;
+    case 955: return g_cfg.LOGGING_ENABLED;
+    case 404: return g_cfg.BACKEND == 1;
+    case 449: return g_cfg.BACKEND == 2;
+    case 450: return g_cfg.BACKEND == 3;
+    case 457: return g_cfg.BACKEND == 4;
+    default: return false;
+    }
+}
+
+}  // namespace
+
+DesktopFrame::DesktopFrame(QMainWindow* window, QVBoxLayout* central, QWidget* console, QWidget* tracePane)
+    : QObject(window), window_(window), console_(console), trace_(tracePane) {
+    console_->setObjectName("console");
+    fkeyBand_ = new Band(false, central->parentWidget());
+    buttonBand_ = new Band(true, central->parentWidget());
+    central->insertWidget(0, buttonBand_);
+    central->insertWidget(0, fkeyBand_);
+    for (auto& l : status_) {
+        l = new QLabel(window_->statusBar());
+        l->setFrameShape(QFrame::StyledPanel);
+        l->setFrameShadow(QFrame::Sunken);
+        window_->statusBar()->addWidget(l);
+    }
+    window_->statusBar()->setSizeGripEnabled(true);
+    BuildToolBar();
+    console_->installEventFilter(this);
+    window_->installEventFilter(this);
+}
+
+void DesktopFrame::Run(int id) {
+    ActivitySeen();
+    if (!CommandDispatch(id)) window_->statusBar()->showMessage(kNotAvailable, 5000);
+}
+
+void DesktopFrame::BuildToolBar() {
+    toolBar_ = new QToolBar("Tool bar", window_);
+    toolBar_->setObjectName("toolBar");
+    toolBar_->setMovable(false);
+    toolBar_->setFloatable(false);
+    toolBar_->setFixedHeight(kToolBarHeight);
+    toolBar_->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    window_->addToolBar(Qt::TopToolBarArea, toolBar_);
+    for (int id : ToolBarLayout()) {
+        if (id == 0) {
+            toolBar_->addSeparator();
+            continue;
+        }
+        const ToolLook* look = nullptr;
+        for (const ToolLook& l : kLooks)
+            if (l.id == id) look = &l;
+        QAction* a = toolBar_->addAction(look ? look->text : "?");
+        if (look && *look->theme) a->setIcon(QIcon::fromTheme(look->theme));
+        a->setCheckable(ToolBarIsIndicator(id) || id == 952 || id == 958 || id == 957 || id == 953 ||
+                        id == 954 || id == 955);
+        if (ToolBarIsIndicator(id)) {
+            // A line indicator shows the line; clicking it changes nothing.
+            connect(a, &QAction::triggered, this, [this, a, id] { a->setChecked(checked_[id]); });
+        } else {
+            connect(a, &QAction::triggered, this, [this, a, id] {
+                a->setChecked(checked_[id]);
+                Run(id);
+            });
+        }
+        toolActions_[id] = a;
+    }
+    RefreshToolTips();
+}
+
+void DesktopFrame::RefreshToolTips() {
+    for (auto& [id, a] : toolActions_) a->setToolTip(Q(ToolBarToolTip(id)));
+}
+
+void DesktopFrame::BuildMenus() {
+    MainCommandsInit();
+    QMenuBar* bar = window_->menuBar();
+    bar->clear();
+    menuActions_.clear();
+    std::map<QString, QMenu*> menus;
+    auto menuFor = [&](const QString& path) {
+        QMenu* parent = nullptr;
+        QString sofar;
+        for (const QString& part : path.split('/')) {
+            sofar += "/" + part;
+            auto it = menus.find(sofar);
+            if (it == menus.end())
+                it = menus.emplace(sofar, parent ? parent->addMenu(part) : bar->addMenu(part)).first;
+            parent = it->second;
+        }
+        return parent;
+    };
+    const std::vector<CommandEntry> table = CommandTable();
+    auto entryFor = [&](int id) -> const CommandEntry* {
+        for (const auto& e : table)
+            if (e.id == id) return &e;
+        return nullptr;
+    };
+    auto addItem = [&](QMenu* menu, int id, const QString& text, bool checkable) {
+        QAction* a = menu->addAction(text);
+        a->setCheckable(checkable);
+        a->setChecked(checked_.count(id) ? checked_[id] : ConfigChecked(id));
+        if (enabled_.count(id)) a->setEnabled(enabled_[id]);
+        connect(a, &QAction::triggered, this, [this, id] { Run(id); });
+        menuActions_[id] = a;
+    };
+    // The layout first, in its order; then items of modules the layout does
+    // not know, under the menu they asked for.
+    for (const MenuItemDef& m : MainMenuLayout()) {
+        QMenu* menu = menuFor(m.menu);
+        if (m.id == 0) {
+            menu->addSeparator();
+            continue;
+        }
+        const CommandEntry* e = entryFor(m.id);
+        addItem(menu, m.id, m.text, m.checkable || (e && e->checkable));
+    }
+    for (const CommandEntry& e : table) {
+        if (e.text.empty() || e.menu.empty() || MainMenuIndex(e.id) >= 0) continue;
+        addItem(menuFor(Q(e.menu)), e.id, Q(e.text), e.checkable);
+    }
+    // Accelerators of the commands that have them.
+    auto shortcut = [&](int id, const QKeySequence& k) {
+        auto it = menuActions_.find(id);
+        if (it != menuActions_.end()) it->second->setShortcut(k);
+    };
+    shortcut(400, QKeySequence::Open);
+    shortcut(401, QKeySequence::Save);
+    shortcut(403, QKeySequence::Quit);
+    shortcut(432, QKeySequence(Qt::SHIFT | Qt::Key_Insert));
+    shortcut(429, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
+    shortcut(487, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L));
+    shortcut(409, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
+    shortcut(410, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_H));
+    for (auto& [id, a] : menuActions_) a->setShortcutContext(Qt::WindowShortcut);
+    // Shift+F12: debug trace on/off (no menu item).
+    auto* debug = new QAction(window_);
+    debug->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F12));
+    connect(debug, &QAction::triggered, this, [this] { Run(437); });
+    window_->addAction(debug);
+    for (auto& [id, a] : toolActions_) {
+        if (checked_.count(id)) a->setChecked(checked_[id]);
+        else if (a->isCheckable()) a->setChecked(ConfigChecked(id));
+        if (enabled_.count(id)) a->setEnabled(enabled_[id]);
+    }
+    Relayout();
+}
+
+void DesktopFrame::EnableCommand(int id, bool on) {
+    enabled_[id] = on;
+    if (auto it = menuActions_.find(id); it != menuActions_.end()) it->second->setEnabled(on);
+    if (auto it = toolActions_.find(id); it != toolActions_.end()) it->second->setEnabled(on);
+}
+
+void DesktopFrame::CheckCommand(int id, bool on) {
+    checked_[id] = on;
+    if (auto it = menuActions_.find(id); it != menuActions_.end()) {
+        it->second->setCheckable(true);
+        it->second->setChecked(on);
+    }
+    if (id == 443) CheckCommand(953, on);
+    if (auto it = toolActions_.find(id); it != toolActions_.end()) {
+        it->second->setCheckable(true);
+        it->second->setChecked(on);
+    }
+    if (id == 954 || id == 955) RefreshToolTips();
+}
+
+void DesktopFrame::RefreshStatus() {
+    const auto texts = StatusTexts();
+    for (int i = 0; i < kStatusFields; ++i) status_[i]->setText(Q(texts[i]));
+    PlaceStatusFields();
+    RefreshToolTips();
+}
+
+void DesktopFrame::PlaceStatusFields() {
+    const auto edges = StatusFieldEdges(window_->width());
+    int left = 0;
+    for (int i = 0; i < kStatusFields; ++i) {
+        // Each field keeps its share of the width; the grip takes the end.
+        status_[i]->setFixedWidth(std::max(0, edges[i] - left - (i == kStatusFields - 1 ? 24 : 2)));
+        left = edges[i];
+    }
+}
+
+QSize DesktopFrame::CellSize() const {
+    QFontMetrics fm(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    return QSize(std::max(1, fm.horizontalAdvance('M')), std::max(1, fm.height()));
+}
+
+int DesktopFrame::ScrollBarWidth() const { return window_->style()->pixelMetric(QStyle::PM_ScrollBarExtent); }
+
+int DesktopFrame::PartsHeight() const {
+    int h = 0;
+    if (g_cfg.TOOLBAR_VISIBLE) h += kToolBarHeight;
+    if (g_cfg.FUNCKEYS_VISIBLE) h += fkeyBand_->height();
+    if (g_cfg.BUTTONS_VISIBLE) h += buttonBand_->height();
+    if (g_cfg.STATUSBAR_VISIBLE) h += window_->statusBar()->sizeHint().height();
+    if (trace_ && !trace_->isHidden()) h += trace_->sizeHint().height();
+    return h;
+}
+
+void DesktopFrame::Relayout() {
+    toolBar_->setVisible(g_cfg.TOOLBAR_VISIBLE != 0);
+    fkeyBand_->setVisible(g_cfg.FUNCKEYS_VISIBLE != 0);
+    buttonBand_->setVisible(g_cfg.BUTTONS_VISIBLE != 0);
+    window_->statusBar()->setVisible(g_cfg.STATUSBAR_VISIBLE != 0);
+    fkeyBand_->Refresh();
+    buttonBand_->Refresh();
+    if (g_cfg.CONSOLE_ROWS != appliedRows_ || g_cfg.CONSOLE_COLS != appliedCols_) ApplyConfigSize();
+    else FitWholeCells();
+    RefreshStatus();
+}
+
+void DesktopFrame::ApplyConfigSize() {
+    const QSize cell = CellSize();
+    WindowSizeInput in;
+    in.charWidth = cell.width();
+    in.charHeight = cell.height();
+    in.scrollBarWidth = ScrollBarWidth();
+    QScreen* screen = window_->screen() ? window_->screen() : QGuiApplication::primaryScreen();
+    const int frame = window_->frameGeometry().height() - window_->geometry().height();
+    in.screenClientHeight = (screen ? screen->availableGeometry().height() : 1080) - std::max(0, frame);
+    in.topOffset = window_->menuBar()->sizeHint().height();
+    in.cols = std::max(1, static_cast<int>(g_cfg.CONSOLE_COLS));
+    in.rows = std::max(1, static_cast<int>(g_cfg.CONSOLE_ROWS));
+    in.parts.toolBar = PartsHeight();   // every part around the console, summed
+    const WindowSize ws = ConfigMainWindowSize(in);
+    if (ws.rowsTaken > 0) {
+        g_cfg.CONSOLE_ROWS = ws.rows;
+        TracePrintf(TRC_ALWAYS, "Console height reduced by %d to accommodate screen size", ws.rowsTaken);
+    }
+    appliedRows_ = g_cfg.CONSOLE_ROWS;
+    appliedCols_ = g_cfg.CONSOLE_COLS;
+    // The console's minimum must not hold the window above its configured size.
+    console_->setMinimumSize(cell.width() * 2 + in.scrollBarWidth, cell.height() * 2);
+    window_->setSizeIncrement(cell);
+    window_->setBaseSize(ws.width - in.cols * cell.width(), ws.height - ws.rows * cell.height());
+    fitGuard_ = 0;
+    window_->resize(ws.width, ws.height);
+}
+
+void DesktopFrame::FitWholeCells() {
+    if (fitPending_) return;
+    fitPending_ = true;
+    // After the layout has given the console its size.
+    QTimer::singleShot(0, this, [this] {
+        fitPending_ = false;
+        const QSize cell = CellSize();
+        LayoutInput in;
+        in.charWidth = cell.width();
+        in.charHeight = cell.height();
+        in.scrollBarWidth = ScrollBarWidth();
+        in.bufferCols = 250;
+        in.clientWidth = console_->width();
+        in.clientHeight = console_->height();
+        const LayoutResult r = LayoutMainWindow(in);
+        if (r.shrink && (r.dw || r.dh) && fitGuard_++ < 4) {
+            window_->resize(window_->width() - r.dw, window_->height() - r.dh);
+            return;
+        }
+        fitGuard_ = 0;
+        RefreshStatus();
+    });
+}
+
+bool DesktopFrame::eventFilter(QObject* watched, QEvent* e) {
+    if (e->type() == QEvent::Resize) {
+        if (watched == console_) FitWholeCells();
+        if (watched == window_) PlaceStatusFields();
+    }
+    return QObject::eventFilter(watched, e);
+}

@@ -1,0 +1,67 @@
+// The desktop's part of the main window: menus built from the command table,
+// the tool bar, the function-key and button bands, the five status fields,
+// the window size from the configuration and the whole-cell layout.
+#pragma once
+
+#include <QObject>
+#include <QSize>
+#include <QString>
+#include <array>
+#include <map>
+
+class QAction;
+class QLabel;
+class QMainWindow;
+class QToolBar;
+class QVBoxLayout;
+class QWidget;
+class Band;
+
+class DesktopFrame : public QObject {
+    Q_OBJECT
+public:
+    // Adds the bands above the console in the central layout and the status
+    // fields to the window's status bar.
+    DesktopFrame(QMainWindow* window, QVBoxLayout* central, QWidget* console, QWidget* tracePane);
+
+    void BuildMenus();
+    void RefreshStatus();
+    void EnableCommand(int id, bool on);
+    void CheckCommand(int id, bool on);
+    // Visibility of the parts, header texts, and the window size.
+    void Relayout();
+    // Size of one console cell in pixels.
+    QSize CellSize() const;
+    int ScrollBarWidth() const;
+    Band* FkeyBand() const { return fkeyBand_; }
+    Band* ButtonBand() const { return buttonBand_; }
+    QToolBar* ToolBar() const { return toolBar_; }
+    QWidget* Console() const { return console_; }
+    std::array<QLabel*, 5> StatusLabels() const { return status_; }
+    // Runs a command as the menus do ("not available" in the status bar).
+    void Run(int id);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* e) override;
+
+private:
+    void BuildToolBar();
+    void ApplyConfigSize();
+    void FitWholeCells();
+    void PlaceStatusFields();
+    void RefreshToolTips();
+    int PartsHeight() const;
+
+    QMainWindow* window_;
+    QWidget* console_;
+    QWidget* trace_;
+    QToolBar* toolBar_ = nullptr;
+    Band* fkeyBand_ = nullptr;
+    Band* buttonBand_ = nullptr;
+    std::array<QLabel*, 5> status_{};
+    std::map<int, QAction*> menuActions_, toolActions_;
+    std::map<int, bool> checked_, enabled_;
+    int appliedRows_ = -1, appliedCols_ = -1;
+    int fitGuard_ = 0;
+    bool fitPending_ = false;
+};

@@ -1,0 +1,113 @@
+// Test hook of the desktop program, off unless OXEL_TEST_REPORT names a file.
+// Once the window is up, the steps of OXEL_TEST_STEPS (separated by ';') run
+// in order, then the window closes:
+//   report          append the window's state to the report file
+//   resize:WxH      resize the main window (and let the layout settle)
+//   cmd:ID          run a main-window command as a menu click does
+//   shot            grab the window into the PNG file OXEL_SCREENSHOT
+// Without OXEL_TEST_STEPS the hook writes one report and closes.
+#include <QAction>
+#include <QApplication>
+#include <QCoreApplication>
+#include <QFile>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMenuBar>
+#include <QPixmap>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
+#include <cstdlib>
+#include <memory>
+
+#include "app/commands.h"
+#include "log/srvrtrace.h"
+#include "platform/qt/bands.h"
+#include "platform/qt/desktop.h"
+#include "platform/qt/mainwindow.h"
+
+namespace {
+
+constexpr int kSettleMs = 300;
+
+QString Env(const char* name) { return QString::fromLocal8Bit(std::getenv(name) ? std::getenv(name) : ""); }
+
+QString BandLine(Band* band) {
+    QStringList widths;
+    for (HeaderButton* h : band->Headers()) widths << QString::number(h->width());
+    return QString("%1 %2x%3 headers=%4")
+        .arg(band->isVisible() ? 1 : 0).arg(band->width()).arg(band->height()).arg(widths.join(','));
+}
+
+void Report(MainWindow* w) {
+    DesktopFrame* d = w->Desktop();
+    QString out;
+    QTextStream s(&out);
+    const QSize cell = d->CellSize();
+    s << "title=" << w->windowTitle() << "\n";
+    s << "window=" << w->width() << "x" << w->height() << "\n";
+    s << "cell=" << cell.width() << "x" << cell.height() << "\n";
+    s << "scrollbar=" << d->ScrollBarWidth() << "\n";
+    s << "console=" << d->Console()->width() << "x" << d->Console()->height() << "\n";
+    s << "toolbar=" << (d->ToolBar()->isVisible() ? 1 : 0) << " " << d->ToolBar()->height() << "\n";
+    s << "fkeyband=" << BandLine(d->FkeyBand()) << "\n";
+    s << "buttonband=" << BandLine(d->ButtonBand()) << "\n";
+    const auto labels = d->StatusLabels();
+    for (size_t i = 0; i < labels.size(); ++i) s << "status" << i << "=" << labels[i]->text() << "\n";
+    s << "message=" << w->statusBar()->currentMessage() << "\n";
+    QStringList menus;
+    for (QAction* a : w->menuBar()->actions()) menus << a->text();
+    s << "menus=" << menus.join(',') << "\n";
+    QString trace = QString::fromStdString(TraceText());
+    QStringList lines = trace.remove('\r').split('\n', Qt::SkipEmptyParts);
+    trace = lines.join('|');
+    s << "trace=" << trace << "\n";
+    s << "--\n";
+    s.flush();
+    QFile f(Env("OXEL_TEST_REPORT"));
+    if (f.open(QIODevice::Append)) f.write(out.toUtf8());
+}
+
+void RunSteps(MainWindow* w, std::shared_ptr<QStringList> steps) {
+    if (steps->isEmpty()) {
+        w->close();
+        return;
+    }
+    const QString step = steps->takeFirst();
+    int wait = 0;
+    if (step == "report") {
+        Report(w);
+    } else if (step.startsWith("resize:")) {
+        const QStringList wh = step.mid(7).split('x');
+        if (wh.size() == 2) w->resize(wh[0].toInt(), wh[1].toInt());
+        wait = kSettleMs;
+    } else if (step.startsWith("cmd:")) {
+        w->Desktop()->Run(step.mid(4).toInt());
+        wait = kSettleMs;
+    } else if (step == "shot") {
+        w->grab().save(Env("OXEL_SCREENSHOT"), "PNG");
+    }
+    QTimer::singleShot(wait, w, [w, steps] { RunSteps(w, steps); });
+}
+
+void Poll() {
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+            auto* w = qobject_cast<MainWindow*>(top);
+            if (w && w->isVisible()) {
+                QString list = Env("OXEL_TEST_STEPS");
+                auto steps = std::make_shared<QStringList>(list.isEmpty() ? QStringList{"report"}
+                                                                          : list.split(';', Qt::SkipEmptyParts));
+                QTimer::singleShot(kSettleMs, w, [w, steps] { RunSteps(w, steps); });
+                return;
+            }
+        }
+    QTimer::singleShot(50, qApp, Poll);
+}
+
+void Start() {
+    if (!Env("OXEL_TEST_REPORT").isEmpty()) QTimer::singleShot(0, qApp, Poll);
+}
+
+}  // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(Start)
