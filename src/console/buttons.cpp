@@ -104,6 +104,12 @@ std::string Trim(const char* text) {
     return s.substr(b, e - b + 1);
 }
 
+// The record keeps the system button colour (or 0) for "standard button".
+uint32_t HeaderColour(int32_t configured) {
+    const uint32_t c = static_cast<uint32_t>(configured) & 0xFFFFFF;
+    return c == static_cast<uint32_t>(kButtonFaceColor) ? 0 : c;
+}
+
 uint32_t TextColourFor(uint32_t colour) {
     const uint32_t red = colour & 0xFF, green = (colour >> 8) & 0xFF;
     return (red > 128 || green > 128) ? 0x010101 : 0xFFFFFF;
@@ -172,7 +178,8 @@ int SetFkey(int n, const char* text, const char* label, bool script) {
 
 int SetHeaderColour(int n, int red, int green, int blue) {
     if (n < 0 || n > kButtonCount) return 0;
-    const int32_t colour = (red & 0xFF) | ((green & 0xFF) << 8) | ((blue & 0xFF) << 16);
+    int32_t colour = (red & 0xFF) | ((green & 0xFF) << 8) | ((blue & 0xFF) << 16);
+    if (colour == 0) colour = kButtonFaceColor;
     for (int i = 0; i < kButtonCount; ++i)
         if (n == 0 || n == i + 1) g_cfg.BUTTON_COLOR[i] = colour;
     g_hooks.headersChanged();
@@ -191,7 +198,7 @@ HeaderInfo FkeyHeader(int index) {
     h.line2 = label;
     h.script = g_cfg.FKEY_SCRIPT[key - 1] != 0;
     h.toolTip = ToolTipFor(Field(g_cfg.FKEY[key - 1], sizeof g_cfg.FKEY[0]), h.script);
-    h.colour = static_cast<uint32_t>(g_cfg.FKEY_COLOR[index]) & 0xFFFFFF;
+    h.colour = HeaderColour(g_cfg.FKEY_COLOR[index]);
     h.textColour = TextColourFor(h.colour);
     return h;
 }
@@ -208,7 +215,7 @@ HeaderInfo ButtonHeader(int index) {
     h.text = nl == std::string::npos ? label : h.line1 + "\n" + h.line2;
     h.script = g_cfg.BTN_SCRIPT[index] != 0;
     h.toolTip = ToolTipFor(Field(g_cfg.BUTTON[index], sizeof g_cfg.BUTTON[0]), h.script);
-    h.colour = static_cast<uint32_t>(g_cfg.BUTTON_COLOR[index]) & 0xFFFFFF;
+    h.colour = HeaderColour(g_cfg.BUTTON_COLOR[index]);
     h.textColour = TextColourFor(h.colour);
     return h;
 }

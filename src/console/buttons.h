@@ -39,7 +39,7 @@ struct HeaderInfo {
     std::string text;       // standard button text, or the drawn text's lines
     std::string line1, line2;  // the drawn form: first and second line ("" = none)
     std::string toolTip;    // "SCR: ..." / "CMD: ...", empty when no text
-    uint32_t colour;        // 0x00BBGGRR, 0 = the system button colour
+    uint32_t colour;        // 0x00BBGGRR, 0 = the system button colour (a standard button)
     uint32_t textColour;    // for drawn headers: 0x010101 or 0xFFFFFF
     bool script;
 };
