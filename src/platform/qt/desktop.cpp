@@ -24,6 +24,7 @@
 #include "config/configrecord.h"
 #include "log/srvrtrace.h"
 #include "platform/qt/bands.h"
+#include "platform/qt/statusfields.h"
 
 namespace {
 
@@ -35,9 +36,9 @@ struct ToolLook {
     const char* theme;      // icon theme name, "" for a text button
 };
 const ToolLook kLooks[] = {
-    {950, "Disconnect", "network-offline"}, {951, "Reconnect", "network-connect"},
-    {952, "DTR", ""},  {958, "RTS", ""},  {957, "BREAK", ""}, {956, "Baud", ""},
-    {953, "FKeys", ""}, {954, "TStamp", ""}, {955, "Log", ""},
+    {950, "Disc", "network-offline"}, {951, "Conn", "network-connect"},
+    {952, "DTR", ""},  {958, "RTS", ""},  {957, "BRK", ""}, {956, "Baud", ""},
+    {953, "Fn", ""}, {954, "TS", ""}, {955, "Log", ""},
     {959, "DCD", ""},  {960, "DSR", ""},  {961, "CTS", ""},  {962, "RI", ""},
 };
 
@@ -73,12 +74,8 @@ DesktopFrame::DesktopFrame(QMainWindow* window, QVBoxLayout* central, QWidget* c
     buttonBand_ = new Band(true, central->parentWidget());
     central->insertWidget(0, buttonBand_);
     central->insertWidget(0, fkeyBand_);
-    for (auto& l : status_) {
-        l = new QLabel(window_->statusBar());
-        l->setFrameShape(QFrame::StyledPanel);
-        l->setFrameShadow(QFrame::Sunken);
-        window_->statusBar()->addWidget(l);
-    }
+    status_ = new StatusFields(window_->statusBar());
+    window_->statusBar()->addWidget(status_, 1);
     window_->statusBar()->setSizeGripEnabled(true);
     BuildToolBar();
     console_->installEventFilter(this);
@@ -97,6 +94,8 @@ void DesktopFrame::BuildToolBar() {
     toolBar_->setFloatable(false);
     toolBar_->setFixedHeight(kToolBarHeight);
     toolBar_->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    toolBar_->setStyleSheet("QToolButton { padding: 0px 3px; margin: 0px; }");
+    toolBar_->setIconSize(QSize(16, 16));
     window_->addToolBar(Qt::TopToolBarArea, toolBar_);
     for (int id : ToolBarLayout()) {
         if (id == 0) {
@@ -223,20 +222,10 @@ void DesktopFrame::CheckCommand(int id, bool on) {
 }
 
 void DesktopFrame::RefreshStatus() {
-    const auto texts = StatusTexts();
-    for (int i = 0; i < kStatusFields; ++i) status_[i]->setText(Q(texts[i]));
-    PlaceStatusFields();
+    QStringList texts;
+    for (const std::string& t : StatusTexts()) texts << Q(t);
+    status_->SetTexts(texts);
     RefreshToolTips();
-}
-
-void DesktopFrame::PlaceStatusFields() {
-    const auto edges = StatusFieldEdges(window_->width());
-    int left = 0;
-    for (int i = 0; i < kStatusFields; ++i) {
-        // Each field keeps its share of the width; the grip takes the end.
-        status_[i]->setFixedWidth(std::max(0, edges[i] - left - (i == kStatusFields - 1 ? 24 : 2)));
-        left = edges[i];
-    }
 }
 
 QSize DesktopFrame::CellSize() const {
@@ -323,7 +312,7 @@ void DesktopFrame::FitWholeCells() {
 bool DesktopFrame::eventFilter(QObject* watched, QEvent* e) {
     if (e->type() == QEvent::Resize) {
         if (watched == console_) FitWholeCells();
-        if (watched == window_) PlaceStatusFields();
+        if (watched == window_) status_->update();
     }
     return QObject::eventFilter(watched, e);
 }

@@ -16,6 +16,7 @@ class QToolBar;
 class QVBoxLayout;
 class QWidget;
 class Band;
+class StatusFields;
 
 class DesktopFrame : public QObject {
     Q_OBJECT
@@ -37,7 +38,7 @@ public:
     Band* ButtonBand() const { return buttonBand_; }
     QToolBar* ToolBar() const { return toolBar_; }
     QWidget* Console() const { return console_; }
-    std::array<QLabel*, 5> StatusLabels() const { return status_; }
+    StatusFields* Status() const { return status_; }
     // Runs a command as the menus do ("not available" in the status bar).
     void Run(int id);
 
@@ -48,7 +49,6 @@ private:
     void BuildToolBar();
     void ApplyConfigSize();
     void FitWholeCells();
-    void PlaceStatusFields();
     void RefreshToolTips();
     int PartsHeight() const;
 
@@ -58,7 +58,7 @@ private:
     QToolBar* toolBar_ = nullptr;
     Band* fkeyBand_ = nullptr;
     Band* buttonBand_ = nullptr;
-    std::array<QLabel*, 5> status_{};
+    StatusFields* status_ = nullptr;
     std::map<int, QAction*> menuActions_, toolActions_;
     std::map<int, bool> checked_, enabled_;
     int appliedRows_ = -1, appliedCols_ = -1;

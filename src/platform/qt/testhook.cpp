@@ -25,6 +25,7 @@
 #include "platform/qt/bands.h"
 #include "platform/qt/desktop.h"
 #include "platform/qt/mainwindow.h"
+#include "platform/qt/statusfields.h"
 
 namespace {
 
@@ -52,8 +53,8 @@ void Report(MainWindow* w) {
     s << "toolbar=" << (d->ToolBar()->isVisible() ? 1 : 0) << " " << d->ToolBar()->height() << "\n";
     s << "fkeyband=" << BandLine(d->FkeyBand()) << "\n";
     s << "buttonband=" << BandLine(d->ButtonBand()) << "\n";
-    const auto labels = d->StatusLabels();
-    for (size_t i = 0; i < labels.size(); ++i) s << "status" << i << "=" << labels[i]->text() << "\n";
+    const QStringList fields = d->Status()->Texts();
+    for (int i = 0; i < fields.size(); ++i) s << "status" << i << "=" << fields[i] << "\n";
     s << "message=" << w->statusBar()->currentMessage() << "\n";
     QStringList menus;
     for (QAction* a : w->menuBar()->actions()) menus << a->text();
