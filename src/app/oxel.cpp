@@ -1,29 +1,70 @@
 #include "app/oxel.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cctype>
 #include <climits>
-#include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <vector>
 
+#include "app/commands.h"
+#include "app/utils.h"
+#include "backend/backend.h"
+#include "backend/inactivity.h"
+#include "backend/plinkfe.h"
+#include "config/configfile.h"
 #include "config/configrecord.h"
 #include "console/screenbuf.h"
 #include "log/logging.h"
+#include "log/srvrtrace.h"
 #include "platform/ui.h"
+#include "script/cmdline.h"
+#include "script/scripting.h"
+#include "script/shellvar.h"
 
 #define OXEL_MODULE "oxel"
 
 namespace {
 
+// What the command line decided, for the whole run.
+struct FrameOptions {
+    int bufferRows = 1200;
+    int bufferCols = 250;
+    int forcedHeight = -1;
+    int forcedWidth = -1;
+    bool tmpDebug = false;
+    bool altGiven = false;      // -A or -a
+    int altPort = 0;
+    int altPassthrough = 0;
+};
+
+std::mutex g_mu;                // guards the strings below
 std::string g_installDir;
+std::string g_configFile;
+std::string g_configPath;       // where the named file was loaded from ("" = nothing loaded)
+FrameOptions g_opt;
+std::atomic<int> g_measuredWidth{0}, g_measuredHeight{0};
 std::atomic<bool> g_initialised{false};
+std::atomic<void (*)()> g_exitHook{nullptr};
+
+// Command ids of the main window that start-up ticks or greys out.
+enum : int {
+    CMD_COMPORT_BACKEND = 404, CMD_TELNET_BACKEND = 449, CMD_MONCMD_BACKEND = 450,
+    CMD_PLINK_BACKEND = 457, CMD_EDIT_CONFIG = 448, CMD_SCRIPT_HALT = 410,
+    CMD_SCRIPT_PAUSE = 452, CMD_SCRIPT_RESUME = 453, CMD_SCRIPT_STEP = 454,
+    CMD_XMODEM = 417, CMD_TOOLBAR = 442, CMD_FUNCKEYS = 443, CMD_SYSTRACE = 444,
+    CMD_STATUSBAR = 445, CMD_BUTTONS = 459, CMD_OMITHDR = 472, CMD_RTBTNPASTE = 474,
+    CMD_READONLY = 482, CMD_NOWARN = 485,
+    CMD_REINIT = 998, CMD_INIT = 999,
+};
 
 std::string ExecutableDir() {
     char path[PATH_MAX];
@@ -33,6 +74,11 @@ std::string ExecutableDir() {
     std::string s(path);
     auto slash = s.rfind('/');
     return slash == std::string::npos ? "." : s.substr(0, slash);
+}
+
+std::string HomeFromEnvironment() {
+    const char* home = std::getenv("OXEL_HOME");
+    return home && *home ? home : ExecutableDir();
 }
 
 std::string VFormat(const char* fmt, va_list ap) {
@@ -46,41 +92,313 @@ std::string VFormat(const char* fmt, va_list ap) {
     return s;
 }
 
+bool FileExists(const std::string& path) {
+    struct stat st;
+    return !path.empty() && stat(path.c_str(), &st) == 0;
+}
+
+bool IsRegularFile(const std::string& path) {
+    struct stat st;
+    return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// The base name: the part after the last "/" or "\".
+std::string BaseName(const std::string& path) {
+    size_t cut = path.find_last_of("/\\");
+    return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+// ---- Command line -------------------------------------------------------
+
+int CommandLineError(const char* title, const char* text) {
+    OxelMessageBox(title, "%s", text);
+    return 0;
+}
+
+// 1 parsed, 0 failed (the box has been shown).
+int ParseCommandLine(int argc, char** argv) {
+    std::vector<std::string> words{"Oxel"};
+    for (int i = 1; i < argc; i++) words.emplace_back(argv[i] ? argv[i] : "");
+    if (static_cast<int>(words.size()) > kMaxArgs)
+        return CommandLineError("CMDLINE ERROR", "Could not process argument list.");
+    std::vector<char*> av = ArgvOf(words);
+    const int n = static_cast<int>(words.size());
+    FrameOptions opt;
+    script_getopt_reset();
+    int c;
+    // O is listed so that the parser accepts its argument; it is refused below.
+    while ((c = script_getopt(n, av.data(), "A:a:C:R:D:d:h:w:HO:")) != -1) {
+        const char* arg = script_optarg ? script_optarg : "";
+        switch (c) {
+        case 'A':
+        case 'a':
+            opt.altGiven = true;
+            opt.altPort = ParseSignedLoose(arg);
+            opt.altPassthrough = c == 'A';
+            g_cfg.COMPORTALT = opt.altPort;
+            g_cfg.COMPORT_PASSTHROUGH = opt.altPassthrough;
+            break;
+        case 'C': opt.bufferCols = ParseSignedLoose(arg); break;
+        case 'R': opt.bufferRows = ParseSignedLoose(arg); break;
+        case 'D': {
+            const char* eq = std::strchr(arg, '=');
+            if (!eq) return CommandLineError("COMMAND LINE ERROR", "-D requires equality");
+            std::string name(arg, static_cast<size_t>(eq - arg));
+            shell_setenv(name.c_str(), eq + 1);
+            break;
+        }
+        case 'd':
+            TraceOpenFile(arg);
+            g_cfg.TRACEFLAGS = static_cast<uint32_t>(-65);  // every category but DEBUG
+            break;
+        case 'h': opt.forcedHeight = ParseSignedLoose(arg); break;
+        case 'w': opt.forcedWidth = ParseSignedLoose(arg); break;
+        case 'H': opt.tmpDebug = true; break;
+        default: return CommandLineError("COMMAND LINE ERROR", "Invalid option.");
+        }
+    }
+    // A buffer of no cells, or of more cells than an int counts, cannot be
+    // allocated or indexed: refuse it here rather than fail later.
+    if (opt.bufferRows < 1 || opt.bufferCols < 1 ||
+        static_cast<long long>(opt.bufferRows) * opt.bufferCols > INT_MAX)
+        return CommandLineError("COMMAND LINE ERROR", "Invalid option.");
+    int rest = n - script_optind;
+    if (rest > 1) return CommandLineError("COMMAND LINE ERROR", "Invalid argument count");
+    {
+        std::lock_guard l(g_mu);
+        g_configFile = rest == 1 ? words[static_cast<size_t>(script_optind)] : std::string{};
+    }
+    g_opt = opt;
+    return 1;
+}
+
+// ---- Initialisation command (999 at start, 998 after File -> Open) --------
+
+// Step 1. At start: defcfg.ct, then the named file. After File -> Open the
+// menu command has loaded the chosen file (and recorded it in LAST_CFG_FILE)
+// before asking for 998. Then the variables that follow from the configuration.
+void LoadConfiguration(int cmd) {
+    if (cmd == CMD_INIT) {
+        std::string defcfg = InstallDir() + "/defcfg.ct";
+        if (FileExists(defcfg) && !ConfigLoad(defcfg.c_str())) ProgramExit(1);
+        std::string name = CurrentConfigFile(), path;
+        if (!name.empty()) {
+            if (!ConfigLoad(name.c_str())) ProgramExit(1);
+            if (name != "NULL") path = ConfigCurrentPath();
+            if (!path.empty()) CFG_SET_STRING(g_cfg.LAST_CFG_FILE, path.c_str());
+        }
+        std::lock_guard l(g_mu);
+        g_configPath = path;
+    } else {
+        std::string last = g_cfg.LAST_CFG_FILE;
+        if (!IsRegularFile(last)) last.clear();
+        std::lock_guard l(g_mu);
+        g_configFile = g_configPath = last;
+    }
+    if (g_cfg.BACKEND < 1 || g_cfg.BACKEND > 4) g_cfg.BACKEND = 1;
+    if (cmd == CMD_INIT) {
+        // A saved configuration always carries COMPORTALT; the command line
+        // still decides for this run.
+        if (g_opt.altGiven) {
+            g_cfg.COMPORTALT = g_opt.altPort;
+            g_cfg.COMPORT_PASSTHROUGH = g_opt.altPassthrough;
+        }
+        ConfigSetSessionOnlyBackend(g_cfg.BACKEND == 1 && g_cfg.COMPORT == 0);
+    }
+    ShellSetSystemVars();
+}
+
+// Step 5.
+std::string WindowTitle() {
+    std::string name, path;
+    {
+        std::lock_guard l(g_mu);
+        name = g_configFile;
+        path = g_configPath;
+    }
+    if (name.empty() || path.empty()) return g_cfg.TITLEBAR;
+    if (std::strcmp(g_cfg.TITLEBAR, "Oxel") != 0) return g_cfg.TITLEBAR;
+    std::string base = BaseName(name);
+    if (base.size() >= 3 && base.compare(base.size() - 3, 3, ".ct") == 0) base.resize(base.size() - 3);
+    return "Oxel [" + base + "]:";
+}
+
+bool BeginsWithText(const char* s) { return *s && !std::isspace(static_cast<unsigned char>(*s)); }
+
+// Step 7: placement after sizing.
+void PlaceWindow() {
+    ui().Relayout();
+    int x = g_cfg.TOPLEFT_X, y = g_cfg.TOPLEFT_Y;
+    if (x == -1 || y == -1) return;
+    if (x > ui().VirtualScreenWidth()) {
+        OxelMessageBox("PositionWindow", "Configured window position is offscreen");
+        x = 0;
+    }
+    ui().SetWindowPos(x, y);
+}
+
+// Step 10: the servers other than telnet start only after the user agrees.
+void ServerStartQuestion() {
+    struct { int32_t* enabled; const char* name; } servers[] = {
+        {&g_cfg.MONCMDSRVR_ENABLED, "MONCMD "}, {&g_cfg.DHCPSRVR_ENABLED, "DHCP "},
+        {&g_cfg.SYSLOGSRVR_ENABLED, "SYSLOG "}, {&g_cfg.TFTPSRVR_ENABLED, "TFTP "},
+        {&g_cfg.FTPSRVR_ENABLED, "FTP "},       {&g_cfg.HTTPSRVR_ENABLED, "HTTP "},
+    };
+    std::string title;
+    for (const auto& s : servers)
+        if (*s.enabled) title += s.name;
+    if (title.empty()) return;
+    title += "Server auto-startup warning";
+    if (OxelMessageBoxStyle(MB_YESNO | MB_ICONEXCLAMATION, title.c_str(),
+                            "Ok to allow servers to start up?") == IDYES)
+        return;  // the servers are started by their own modules as they land
+    for (const auto& s : servers) *s.enabled = 0;
+    TraceRefreshCaption();
+    OxelMessageBox("All previously enabled servers disabled",
+                   "To avoid this warning next time, save current configuration");
+}
+
+// Step 11's menu part: the backend's tick and the items that need a
+// configuration file, a paused script or the COM port.
+void SyncBackendMenus() {
+    const struct { int backend, id; } backends[] = {
+        {1, CMD_COMPORT_BACKEND}, {2, CMD_TELNET_BACKEND}, {3, CMD_MONCMD_BACKEND}, {4, CMD_PLINK_BACKEND},
+    };
+    for (const auto& b : backends) ui().MenuCheck(b.id, g_cfg.BACKEND == b.backend);
+    ui().MenuEnable(CMD_EDIT_CONFIG, !CurrentConfigFile().empty());
+    for (int id : {CMD_SCRIPT_STEP, CMD_SCRIPT_HALT, CMD_SCRIPT_PAUSE, CMD_SCRIPT_RESUME})
+        ui().MenuEnable(id, false);
+    ui().MenuEnable(CMD_XMODEM, g_cfg.BACKEND == 1);
+}
+
+// Step 11: connect, and the answers to a failed connection.
+void ConnectBackend() {
+    errno = 0;
+    if (OpenConnection()) return;
+    int err = errno;
+    int port = g_cfg.COMPORT;
+    if (port == 1026) {
+        OxelMessageBox("Connection failed", "No COM ports available.\n");
+        ProgramExit(1);
+    }
+    if (err == ENOENT) {
+        g_cfg.COMPORT = 0;
+        if (OxelMessageBoxStyle(MB_OKCANCEL | MB_ICONEXCLAMATION, "Connection failed",
+                                "COM%d not found on this system.\nUse Config->Backend to reconfigure.",
+                                port) != IDOK)
+            ProgramExit(1);
+    } else if (err == EACCES || err == EBUSY) {
+        if (OxelMessageBoxStyle(MB_OKCANCEL | MB_ICONEXCLAMATION, "Connection failed",
+                                "COM%d in use by some other process.\n", port) != IDOK)
+            ProgramExit(1);
+    } else {
+        errno = err;
+        ERROR_REPORT("COM%d connection failed", port);
+        ProgramExit(1);
+    }
+    ui().StatusRefresh();
+}
+
+// Step 13.
+void SyncMenuChecks() {
+    const struct { int id; int32_t value; } checks[] = {
+        {CMD_OMITHDR, g_cfg.LOGGING_OMITHDR},   {CMD_NOWARN, g_cfg.LOGGING_NOWARNING},
+        {CMD_BUTTONS, g_cfg.BUTTONS_VISIBLE},   {CMD_FUNCKEYS, g_cfg.FUNCKEYS_VISIBLE},
+        {CMD_STATUSBAR, g_cfg.STATUSBAR_VISIBLE}, {CMD_TOOLBAR, g_cfg.TOOLBAR_VISIBLE},
+        {CMD_SYSTRACE, g_cfg.TRACE_VISIBLE},    {CMD_RTBTNPASTE, g_cfg.RIGHT_BTTN_PASTE},
+        {CMD_READONLY, g_cfg.CONSOLE_READONLY},
+    };
+    for (const auto& c : checks) ui().MenuCheck(c.id, c.value != 0);
+}
+
+void Initialise(int cmd) {
+    LoadConfiguration(cmd);                                      // 1
+    if (cmd == CMD_INIT) TimerStart();                           // 3
+    ui().SetTitle(WindowTitle());                                // 5
+    if (BeginsWithText(g_cfg.STARTUP_MSG)) {                     // 6
+        std::string title = "Oxel: " + BaseName(CurrentConfigFile());
+        OxelMessageBox(title.c_str(), "%s", g_cfg.STARTUP_MSG);
+    }
+    PlaceWindow();                                               // 7
+    LogStartup();                                                // 8 (long-term too)
+    ServerStartQuestion();                                       // 10
+    SyncBackendMenus();                                          // 11
+    ConnectBackend();
+    if (BeginsWithText(g_cfg.STARTUP_SCRIPT)) run_script(g_cfg.STARTUP_SCRIPT, nullptr);  // 12
+    SyncMenuChecks();                                            // 13
+    SetFrameInitialised(true);                                   // 14
+    ui().Relayout();
+    ui().StatusRefresh();
+    if (g_opt.forcedHeight != -1)                                // 15
+        console_printf("OrigCharHeight: %d, Forced: %d\r\n", g_measuredHeight.load(), g_opt.forcedHeight);
+    if (g_opt.forcedWidth != -1)
+        console_printf("OrigCharWidth: %d, Forced: %d\r\n", g_measuredWidth.load(), g_opt.forcedWidth);
+    if (g_opt.tmpDebug) console_printf("NOTE: tmp-debug-function enabled\r\n");
+}
+
 }  // namespace
 
 std::string InstallDir() {
-    if (g_installDir.empty()) {
-        const char* home = std::getenv("OXEL_HOME");
-        g_installDir = home && *home ? home : ExecutableDir();
-    }
+    std::lock_guard l(g_mu);
+    if (g_installDir.empty()) g_installDir = HomeFromEnvironment();
     return g_installDir;
 }
 
-void SetInstallDir(const std::string& dir) { g_installDir = dir; }
+void SetInstallDir(const std::string& dir) {
+    std::lock_guard l(g_mu);
+    g_installDir = dir;
+}
+
+std::string CurrentConfigFile() {
+    std::lock_guard l(g_mu);
+    return g_configFile;
+}
+
+void SetCurrentConfigFile(const std::string& name) {
+    std::lock_guard l(g_mu);
+    g_configFile = name;
+    g_configPath = name;
+}
+
+int BufferRows() { return g_opt.bufferRows; }
+int BufferCols() { return g_opt.bufferCols; }
+int ForcedCharHeight() { return g_opt.forcedHeight; }
+int ForcedCharWidth() { return g_opt.forcedWidth; }
+bool TmpDebugFunction() { return g_opt.tmpDebug; }
+
+void SetMeasuredCharSize(int width, int height) {
+    g_measuredWidth = width;
+    g_measuredHeight = height;
+}
 
 bool FrameInitialised() { return g_initialised.load(); }
 void SetFrameInitialised(bool on) { g_initialised.store(on); }
 
-void OxelFrameTick() {}
+void OxelFrameTick() { TimerTick(); }
 
 void ErrorReport(const char* file, int line, const char* fmt, ...) {
+    int err = errno;
     va_list ap;
     va_start(ap, fmt);
     std::string text = VFormat(fmt, ap);
     va_end(ap);
-    const char* sys = errno ? std::strerror(errno) : nullptr;
-    char caption[512];
-    if (sys)
-        std::snprintf(caption, sizeof caption, "ERROR (%s %d SVN[%d]): %s", file, line, 1437, text.c_str());
-    else
-        std::snprintf(caption, sizeof caption, "ERROR (%s %d SVN[%d])", file, line, 1437);
-    ui().MessageBox(MB_OK | MB_ICONERROR | MB_SYSTEMMODAL, caption, sys ? sys : text);
+    std::string sys = err ? std::strerror(err) : "";
+    char head[256];
+    std::snprintf(head, sizeof head, "ERROR (%s %d SVN[%d])", file, line, kSvnRevision);
+    std::string caption = sys.empty() ? head : std::string(head) + ": " + text;
+    if (shell_getenv("SHOW_LASTERROR_TO_CONSOLE")) {
+        // The system text carries its own line end, as the console form expects.
+        if (sys.empty()) console_printf("###...\r\n%s\r\n###\r\n", caption.c_str());
+        else console_printf("###...\r\n%s\r\n%s###\r\n", caption.c_str(), (sys + "\r\n").c_str());
+    } else {
+        ui().MessageBox(MB_OK | MB_ICONERROR | MB_SYSTEMMODAL, caption, sys.empty() ? text : sys);
+    }
+    errno = err;
 }
 
 void ErrorReportCode(int code, const char* text) {
-    const char* sys = code ? std::strerror(code) : nullptr;
-    if (sys)
-        ui().MessageBox(MB_OK | MB_ICONERROR, std::string("ERROR: ") + text, sys);
+    if (code > 0)
+        ui().MessageBox(MB_OK | MB_ICONERROR, std::string("ERROR: ") + text, std::strerror(code));
     else
         ui().MessageBox(MB_OK | MB_ICONERROR, "ERROR", text);
 }
@@ -91,6 +409,7 @@ int OxelMessageBox(const char* title, const char* fmt, ...) {
     va_start(ap, fmt);
     int n = std::vsnprintf(buf, sizeof buf, fmt, ap);
     va_end(ap);
+    if (n < 0) buf[0] = 0;
     ui().MessageBox(MB_OK | MB_SYSTEMMODAL, title, buf);
     return n < 0 ? 0 : std::min<int>(n, sizeof buf - 1);
 }
@@ -99,43 +418,84 @@ int OxelMessageBoxStyle(unsigned style, const char* title, const char* fmt, ...)
     char buf[2048];
     va_list ap;
     va_start(ap, fmt);
-    std::vsnprintf(buf, sizeof buf, fmt, ap);
+    if (std::vsnprintf(buf, sizeof buf, fmt, ap) < 0) buf[0] = 0;
     va_end(ap);
     return ui().MessageBox(style | MB_SYSTEMMODAL, title, buf);
 }
 
 int console_printf(const char* fmt, ...) {
-    va_list ap;
+    va_list ap, copy;
     va_start(ap, fmt);
-    std::string s = VFormat(fmt, ap);
+    va_copy(copy, ap);
+    int n = std::vsnprintf(nullptr, 0, fmt, copy);
+    va_end(copy);
+    char* buf = n < 0 ? nullptr : static_cast<char*>(std::malloc(static_cast<size_t>(n) + 1));
+    if (!buf) {
+        va_end(ap);
+        static const char kFailed[] = "console_printf: malloc failed\r\n";
+        ConsoleWritePlain(kFailed, sizeof kFailed - 1);
+        return -1;
+    }
+    std::vsnprintf(buf, static_cast<size_t>(n) + 1, fmt, ap);
     va_end(ap);
-    LogWrite(s.data(), s.size());
-    ConsoleWritePlain(s.data(), s.size());
-    return static_cast<int>(s.size());
+    LogWrite(buf, static_cast<size_t>(n));
+    ConsoleWritePlain(buf, static_cast<size_t>(n));
+    std::free(buf);
+    return n;
 }
 
 void ProgramExit(int code) {
     SetFrameInitialised(false);
-    LogClose();
+    LogShutdown();
+    TraceCloseFile();
+    if (g_cfg.BACKEND == 4) ClosePlinkConnection();
+    if (auto hook = g_exitHook.load()) hook();
     std::fflush(nullptr);
     std::_Exit(code);
 }
 
-void RequestShutdown(int code) {
-    ui().Quit(code);
-}
+void SetExitHook(void (*fn)()) { g_exitHook = fn; }
+
+void RequestShutdown(int code) { ui().Quit(code); }
 
 int OxelStart(int argc, char** argv, Ui& face) {
     UiSet(&face);
-    InstallDir();
+    SetFrameInitialised(false);
+    g_opt = FrameOptions{};
+    // 1-2: the store first, so that INSTALLDIR and -D have somewhere to go.
+    ShellVarInit();
+    SetInstallDir(HomeFromEnvironment());
+    shell_setenv("INSTALLDIR", InstallDir().c_str());
+    TraceInit();
     ConfigInitDefaults();
     CFG_SET_STRING(g_cfg.TITLEBAR, "Oxel");
+    // 3-4.
+    if (!ParseCommandLine(argc, argv)) return 0;
+    if (!ConsoleInit(g_opt.bufferRows, g_opt.bufferCols)) return 0;
+    // 5.
+    InitScripting();
+    LogInit();
+    CommandRegister({CMD_INIT, "", "", [] { Initialise(CMD_INIT); }});
+    CommandRegister({CMD_REINIT, "", "", [] { Initialise(CMD_REINIT); }});
+    ShellVarMenuInit();
+    ConfigFileInit();
+    // 8-9.
     face.SetTitle(g_cfg.TITLEBAR);
-    SetFrameInitialised(true);
+    CommandDispatch(CMD_INIT);
     return -1;
+}
+
+void OxelSyncMenus() {
+    SyncBackendMenus();
+    SyncMenuChecks();
 }
 
 void OxelShutdown() {
     SetFrameInitialised(false);
-    LogClose();
+    LogShutdown();
+    if (ScriptRunning()) script_halt();
+    if (g_cfg.BACKEND == 4) ClosePlinkConnection();
+    if (BackendConnected()) CloseConnection();
+    TraceShutdown();
+    std::fflush(nullptr);
 }

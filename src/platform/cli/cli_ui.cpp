@@ -22,18 +22,38 @@ std::optional<std::string> CliUi::NextAnswerWord() {
     return w;
 }
 
+namespace {
+
+// An answer counts only when the box has that button.
+bool HasButton(unsigned style, int id) {
+    switch (style & MB_TYPEMASK) {
+    case MB_OKCANCEL: return id == IDOK || id == IDCANCEL;
+    case MB_ABORTRETRYIGNORE: return id == IDABORT || id == IDRETRY || id == IDIGNORE;
+    case MB_YESNOCANCEL: return id == IDYES || id == IDNO || id == IDCANCEL;
+    case MB_YESNO: return id == IDYES || id == IDNO;
+    case MB_RETRYCANCEL: return id == IDRETRY || id == IDCANCEL;
+    default: return id == IDOK;
+    }
+}
+
+}  // namespace
+
+void CliUi::WriteLine(const std::string& line) {
+    std::lock_guard l(mu_);
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+}
+
 int CliUi::MessageBox(unsigned style, const std::string& title, const std::string& text) {
-    std::string line = UiBoxLine(title, text) + "\n";
-    { std::lock_guard l(mu_); std::fwrite(line.data(), 1, line.size(), stderr); std::fflush(stderr); }
+    WriteLine(UiBoxLine(title, text) + "\n");
     auto word = NextAnswerWord();
     int id = word ? UiAnswerFromWord(*word) : 0;
-    return id ? id : UiDefaultAnswer(style);
+    return HasButton(style, id) ? id : UiDefaultAnswer(style);
 }
 
 std::optional<std::string> CliUi::AskText(const std::string& title, const std::string& prompt,
                                           const std::string&) {
-    std::string line = UiBoxLine(title, prompt) + "\n";
-    { std::lock_guard l(mu_); std::fwrite(line.data(), 1, line.size(), stderr); std::fflush(stderr); }
+    WriteLine(UiBoxLine(title, prompt) + "\n");
     auto word = NextAnswerWord();
     if (!word || UiAnswerFromWord(*word) == IDCANCEL) return std::nullopt;
     return word;
@@ -66,8 +86,7 @@ std::optional<std::string> CliUi::GetClipboard() {
 }
 
 bool CliUi::OpenUrl(const std::string& urlOrPath) {
-    std::string line = "[open] " + urlOrPath + "\n";
-    std::fwrite(line.data(), 1, line.size(), stderr);
+    WriteLine("[open] " + urlOrPath + "\n");
     return true;
 }
 

@@ -37,6 +37,7 @@ public:
 
 private:
     std::optional<std::string> NextAnswerWord();
+    void WriteLine(const std::string& line);
     std::mutex mu_;
     std::condition_variable cv_;
     bool quit_ = false;

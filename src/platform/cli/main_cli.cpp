@@ -1,7 +1,12 @@
 // oxel-cli: the program in a terminal or with no terminal at all.
 #include <signal.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
 #include <thread>
 
 #include "app/oxel.h"
@@ -11,7 +16,8 @@
 namespace {
 
 // SIGINT and SIGTERM end the run in order, through the same shutdown as a
-// closed window; a dedicated thread turns the signal into a request.
+// closed window; a dedicated thread turns the signal into a request. A second
+// signal ends a shutdown that hangs.
 void StartSignalThread() {
     sigset_t set;
     sigemptyset(&set);
@@ -22,7 +28,30 @@ void StartSignalThread() {
         int sig = 0;
         sigwait(&set, &sig);
         RequestShutdown(0);
+        sigwait(&set, &sig);
+        std::fflush(nullptr);
+        std::_Exit(0);
     }).detach();
+}
+
+// A fatal exit still restores the terminal and writes the screen dump. It may
+// come from the input thread itself, which the console's exit step joins, so
+// that step runs on a thread of its own and gets a bounded time.
+void AtFatalExit() {
+    struct Done {
+        std::mutex mu;
+        std::condition_variable cv;
+        bool done = false;
+    };
+    auto d = std::make_shared<Done>();
+    std::thread([d] {
+        CliAtExit();
+        std::lock_guard l(d->mu);
+        d->done = true;
+        d->cv.notify_all();
+    }).detach();
+    std::unique_lock l(d->mu);
+    d->cv.wait_for(l, std::chrono::seconds(2), [&] { return d->done; });
 }
 
 }  // namespace
@@ -31,12 +60,15 @@ int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
     StartSignalThread();
     static CliUi face;
+    SetExitHook(AtFatalExit);
     int status = OxelStart(argc, argv, face);
     if (status >= 0) return status;
     CliStartInput();
     status = face.WaitForQuit();
     OxelShutdown();
     CliAtExit();
+    // Reader, server and script threads are detached: end without running
+    // static destructors under them.
     std::fflush(nullptr);
-    return status;
+    std::_Exit(status);
 }
