@@ -1,9 +1,5 @@
 #include "app/statusbar.h"
 
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <optional>
 
@@ -19,19 +15,6 @@ long Idle() { return -1; }
 int CfgLines() { return g_cfg.CONSOLE_ROWS; }
 int CfgCols() { return g_cfg.CONSOLE_COLS; }
 
-// The first IPv4 address found for the host's own name.
-std::optional<std::string> StatusHostAddress() {
-    char host[256] = {};
-    if (gethostname(host, sizeof host - 1) != 0) return std::nullopt;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    addrinfo* res = nullptr;
-    if (getaddrinfo(host, nullptr, &hints, &res) != 0 || !res) return std::nullopt;
-    char text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_addr, text, sizeof text);
-    freeaddrinfo(res);
-    return std::string(text);
-}
 
 const StatusSources kDefaults{TelnetEnabledDefault, NoClients, Idle, Idle, Idle, CfgLines, CfgCols};
 StatusSources g_sources = kDefaults;
@@ -50,7 +33,7 @@ std::string TelnetField() {
 std::string MyIpField() {
     std::optional<std::string> ip = shell_getenv("MYIP");
     if (!ip) {
-        ip = StatusHostAddress();
+        ip = ShellHostAddress();
         if (ip) shell_setenv("MYIP", ip->c_str());
     }
     return "MYIP: " + (ip ? *ip : std::string("???"));

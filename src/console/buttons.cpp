@@ -33,7 +33,11 @@ size_t SendDelayedDefault(const char* data, size_t len) {
     return len;
 }
 int PasteDefault(const char* data, size_t len) { return RxPasteText(data, len); }
-void ScriptStopDefault() { script_halt(); }
+void ScriptStopDefault() {
+    script_halt();
+    // The new script may start only when the old one has ended.
+    ScriptWaitIdle(5000);
+}
 int RunScriptDefault(const char* name) { return run_script(name, nullptr); }
 void DeliverDefault(const char* data, size_t len) {
     std::vector<uint8_t> out(len * 5 + 16);

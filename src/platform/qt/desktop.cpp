@@ -18,6 +18,7 @@
 
 #include "app/commands.h"
 #include "app/mainlayout.h"
+#include "app/oxel.h"
 #include "app/statusbar.h"
 #include "app/toolbar.h"
 #include "backend/inactivity.h"
@@ -198,6 +199,8 @@ void DesktopFrame::BuildMenus() {
         else if (a->isCheckable()) a->setChecked(ConfigChecked(id));
         if (enabled_.count(id)) a->setEnabled(enabled_[id]);
     }
+    // The owners set their checks and enables again, now that the items exist.
+    OxelSyncMenus();
     Relayout();
 }
 
@@ -235,16 +238,6 @@ QSize DesktopFrame::CellSize() const {
 
 int DesktopFrame::ScrollBarWidth() const { return window_->style()->pixelMetric(QStyle::PM_ScrollBarExtent); }
 
-int DesktopFrame::PartsHeight() const {
-    int h = 0;
-    if (g_cfg.TOOLBAR_VISIBLE) h += kToolBarHeight;
-    if (g_cfg.FUNCKEYS_VISIBLE) h += fkeyBand_->height();
-    if (g_cfg.BUTTONS_VISIBLE) h += buttonBand_->height();
-    if (g_cfg.STATUSBAR_VISIBLE) h += window_->statusBar()->sizeHint().height();
-    if (trace_ && !trace_->isHidden()) h += trace_->sizeHint().height();
-    return h;
-}
-
 void DesktopFrame::Relayout() {
     toolBar_->setVisible(g_cfg.TOOLBAR_VISIBLE != 0);
     fkeyBand_->setVisible(g_cfg.FUNCKEYS_VISIBLE != 0);
@@ -258,27 +251,39 @@ void DesktopFrame::Relayout() {
 }
 
 void DesktopFrame::ApplyConfigSize() {
+    // A hidden window has no layout yet: size it from an estimate now and
+    // again once the console has been given its first real size.
+    sizePending_ = !window_->isVisible();
+    SizeFromConfig(!sizePending_);
+}
+
+void DesktopFrame::SizeFromConfig(bool final) {
     const QSize cell = CellSize();
+    const int sb = ScrollBarWidth();
+    // The console's minimum must not hold the window above its configured size.
+    console_->setMinimumSize(cell.width() * 2 + sb, cell.height() * 2);
+    // Measure what surrounds the console now: menu bar, tool bar, bands,
+    // SysTrace pane and status bar as laid out.
+    window_->ensurePolished();
+    if (window_->layout()) window_->layout()->activate();
     WindowSizeInput in;
     in.charWidth = cell.width();
     in.charHeight = cell.height();
-    in.scrollBarWidth = ScrollBarWidth();
+    in.scrollBarWidth = sb;
     QScreen* screen = window_->screen() ? window_->screen() : QGuiApplication::primaryScreen();
     const int frame = window_->frameGeometry().height() - window_->geometry().height();
     in.screenClientHeight = (screen ? screen->availableGeometry().height() : 1080) - std::max(0, frame);
-    in.topOffset = window_->menuBar()->sizeHint().height();
+    in.leftOffset = std::max(0, window_->width() - console_->width()) / 2;
+    in.topOffset = std::max(0, window_->height() - console_->height()) - in.leftOffset;
     in.cols = std::max(1, static_cast<int>(g_cfg.CONSOLE_COLS));
     in.rows = std::max(1, static_cast<int>(g_cfg.CONSOLE_ROWS));
-    in.parts.toolBar = PartsHeight();   // every part around the console, summed
     const WindowSize ws = ConfigMainWindowSize(in);
-    if (ws.rowsTaken > 0) {
+    if (final && ws.rowsTaken > 0) {
         g_cfg.CONSOLE_ROWS = ws.rows;
         TracePrintf(TRC_ALWAYS, "Console height reduced by %d to accommodate screen size", ws.rowsTaken);
     }
-    appliedRows_ = g_cfg.CONSOLE_ROWS;
+    appliedRows_ = final ? g_cfg.CONSOLE_ROWS : ws.rows;
     appliedCols_ = g_cfg.CONSOLE_COLS;
-    // The console's minimum must not hold the window above its configured size.
-    console_->setMinimumSize(cell.width() * 2 + in.scrollBarWidth, cell.height() * 2);
     window_->setSizeIncrement(cell);
     window_->setBaseSize(ws.width - in.cols * cell.width(), ws.height - ws.rows * cell.height());
     fitGuard_ = 0;
@@ -296,7 +301,7 @@ void DesktopFrame::FitWholeCells() {
         in.charWidth = cell.width();
         in.charHeight = cell.height();
         in.scrollBarWidth = ScrollBarWidth();
-        in.bufferCols = 250;
+        in.bufferCols = BufferCols();
         in.clientWidth = console_->width();
         in.clientHeight = console_->height();
         const LayoutResult r = LayoutMainWindow(in);
@@ -311,7 +316,12 @@ void DesktopFrame::FitWholeCells() {
 
 bool DesktopFrame::eventFilter(QObject* watched, QEvent* e) {
     if (e->type() == QEvent::Resize) {
-        if (watched == console_) FitWholeCells();
+        if (watched == console_ && sizePending_) {
+            sizePending_ = false;
+            SizeFromConfig(true);
+        } else if (watched == console_) {
+            FitWholeCells();
+        }
         if (watched == window_) status_->update();
     }
     return QObject::eventFilter(watched, e);

@@ -48,9 +48,9 @@ protected:
 private:
     void BuildToolBar();
     void ApplyConfigSize();
+    void SizeFromConfig(bool final);
     void FitWholeCells();
     void RefreshToolTips();
-    int PartsHeight() const;
 
     QMainWindow* window_;
     QWidget* console_;
@@ -64,4 +64,5 @@ private:
     int appliedRows_ = -1, appliedCols_ = -1;
     int fitGuard_ = 0;
     bool fitPending_ = false;
+    bool sizePending_ = false;
 };
