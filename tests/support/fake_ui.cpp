@@ -4,6 +4,7 @@ FakeUi::FakeUi() { UiSet(this); }
 FakeUi::~FakeUi() { UiSet(nullptr); }
 
 void FakeUi::Answer(int id) { std::lock_guard l(mu_); answers_.push_back(id); }
+void FakeUi::AnswerTitle(const std::string& t, int id) { std::lock_guard l(mu_); titled_.push_back({t, id}); }
 void FakeUi::AnswerText(std::optional<std::string> t) { std::lock_guard l(mu_); texts_.push_back(std::move(t)); }
 void FakeUi::AnswerFile(std::optional<std::string> p) { std::lock_guard l(mu_); files_.push_back(std::move(p)); }
 
@@ -19,7 +20,7 @@ int FakeUi::StatusRefreshes() { std::lock_guard l(mu_); return statusRefreshes_;
 
 void FakeUi::Reset() {
     std::lock_guard l(mu_);
-    answers_.clear(); texts_.clear(); files_.clear(); boxes_.clear();
+    answers_.clear(); titled_.clear(); texts_.clear(); files_.clear(); boxes_.clear();
     console_.clear(); title_.clear(); trace_.clear(); caption_.clear();
     clipboard_.reset(); urls_.clear(); dialogs_.clear(); statusRefreshes_ = 0;
     menuEnabled.clear(); menuChecked.clear();
@@ -28,6 +29,12 @@ void FakeUi::Reset() {
 int FakeUi::MessageBox(unsigned style, const std::string& title, const std::string& text) {
     std::lock_guard l(mu_);
     boxes_.push_back({style, title, text});
+    for (auto it = titled_.begin(); it != titled_.end(); ++it)
+        if (it->first == title) {
+            int a = it->second;
+            titled_.erase(it);
+            return a;
+        }
     if (answers_.empty()) return UiDefaultAnswer(style);
     int a = answers_.front();
     answers_.pop_front();

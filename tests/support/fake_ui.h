@@ -23,6 +23,9 @@ public:
 
     // Queue answers for the next questions; an empty queue answers the first button.
     void Answer(int id);
+    // Answers only questions with this title (before the general queue), so a
+    // test is not thrown off by unrelated boxes from other modules.
+    void AnswerTitle(const std::string& title, int id);
     void AnswerText(std::optional<std::string> text);
     void AnswerFile(std::optional<std::string> path);
 
@@ -66,6 +69,7 @@ public:
 private:
     std::mutex mu_;
     std::deque<int> answers_;
+    std::deque<std::pair<std::string, int>> titled_;
     std::deque<std::optional<std::string>> texts_, files_;
     std::vector<FakeBox> boxes_;
     std::string console_, title_, trace_, caption_;

@@ -125,12 +125,12 @@ TEST_F(InactivityTest, KeepaliveRunsOnlyWhileConnected) {
     seconds(25);
     EXPECT_EQ(questions(), 0);
     BackendMarkConnected(true);
-    ui.Answer(IDNO);  // keep it
-    ui.Answer(IDNO);
+    ui.AnswerTitle("Keepalive is active...", IDNO);  // keep it
+    ui.AnswerTitle("Keepalive is active...", IDNO);
     seconds(20);
     EXPECT_EQ(questions(), 2);
     EXPECT_EQ(g_cfg.KEEPALIVE_TIMEOUT, 10);
-    ui.Answer(IDYES);
+    ui.AnswerTitle("Keepalive is active...", IDYES);
     seconds(10);
     EXPECT_EQ(questions(), 3);
     EXPECT_EQ(g_cfg.KEEPALIVE_TIMEOUT, 0);
