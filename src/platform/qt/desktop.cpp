@@ -180,9 +180,10 @@ void DesktopFrame::BuildMenus() {
         auto it = menuActions_.find(id);
         if (it != menuActions_.end()) it->second->setShortcut(k);
     };
-    shortcut(400, QKeySequence::Open);
-    shortcut(401, QKeySequence::Save);
-    shortcut(403, QKeySequence::Quit);
+    // Plain Ctrl letters belong to the target (Ctrl-S/Ctrl-Q are XOFF/XON).
+    shortcut(400, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
+    shortcut(401, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+    shortcut(403, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Q));
     shortcut(432, QKeySequence(Qt::SHIFT | Qt::Key_Insert));
     shortcut(429, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
     shortcut(487, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L));
