@@ -20,6 +20,7 @@
 #include "backend/backend.h"
 #include "backend/inactivity.h"
 #include "backend/plinkfe.h"
+#include "backend/telnetc.h"
 #include "config/configfile.h"
 #include "config/configrecord.h"
 #include "console/screenbuf.h"
@@ -27,6 +28,7 @@
 #include "log/srvrtrace.h"
 #include "platform/ui.h"
 #include "script/cmdline.h"
+#include "script/script_cmds.h"
 #include "script/scripting.h"
 #include "script/shellvar.h"
 
@@ -474,7 +476,10 @@ int OxelStart(int argc, char** argv, Ui& face) {
     if (!ConsoleInit(g_opt.bufferRows, g_opt.bufferCols)) return 0;
     // 5.
     InitScripting();
+    ScriptCmdsInit();
     LogInit();
+    BackendInit();
+    NetBackendsInit();
     CommandRegister({CMD_INIT, "", "", [] { Initialise(CMD_INIT); }});
     CommandRegister({CMD_REINIT, "", "", [] { Initialise(CMD_REINIT); }});
     ShellVarMenuInit();
@@ -493,7 +498,7 @@ void OxelSyncMenus() {
 void OxelShutdown() {
     SetFrameInitialised(false);
     LogShutdown();
-    if (ScriptRunning()) script_halt();
+    ScriptShutdown();
     if (g_cfg.BACKEND == 4) ClosePlinkConnection();
     if (BackendConnected()) CloseConnection();
     TraceShutdown();

@@ -15,6 +15,7 @@
 #include "backend/backend.h"
 #include "config/configrecord.h"
 #include "console/buttons.h"
+#include "console/capture.h"
 #include "log/srvrtrace.h"
 #include "platform/ui.h"
 
@@ -168,6 +169,7 @@ void RegisterOwn() {
     CommandRegister({CMD_FKEY2SCRIPT, "&Scripts", "", [] { Fkey2ScriptMenu(); }});
     CommandRegister({CMD_ABOUT, "&Help", "", [] { ui().ShowDialog("About Oxel"); }});
     for (const HelpTopic& h : kHelp) CommandRegister({h.id, "&Help", "", [id = h.id] { HelpOpen(id); }});
+    CaptureRegisterCommands();
 }
 
 }  // namespace

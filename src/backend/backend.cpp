@@ -114,8 +114,9 @@ void BackendMarkConnected(bool up) {
 }
 
 int OpenConnection() {
+    // The network and child-process backends report their state themselves
+    // (BackendMarkConnected): their connection may come up later.
     int ok = Row().open();
-    if (!IsComKind()) g_otherUp = ok != 0;
     ui().StatusRefresh();
     return ok;
 }
@@ -169,17 +170,10 @@ void BackendReconnectCommand() {
 
 std::string BackendStatusText() {
     const char* ro = g_cfg.CONSOLE_READONLY ? " (readonly)" : "";
-    char buf[256];
     switch (g_cfg.BACKEND) {
-        case BACKEND_TELNET:
-            std::snprintf(buf, sizeof buf, "TELNET %s:%d%s", g_cfg.BACKENT_TELNET_SYS, g_cfg.BACKEND_TELNET_PORT, ro);
-            return buf;
-        case BACKEND_MONCMD:
-            std::snprintf(buf, sizeof buf, "MONCMD %s:%d%s", g_cfg.BACKENT_MONCMD_SYS, g_cfg.BACKEND_MONCMD_PORT, ro);
-            return buf;
-        case BACKEND_PLINK:
-            std::snprintf(buf, sizeof buf, "PLINK %s%s", g_cfg.BACKENT_PLINK_ARGS, ro);
-            return buf;
+        case BACKEND_TELNET: return TelnetStatusText();
+        case BACKEND_MONCMD: return MoncmdStatusText();
+        case BACKEND_PLINK: return PlinkStatusText();
         default: break;
     }
     if (ComConnected()) return ComStatusText() + ro;

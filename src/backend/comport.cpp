@@ -162,6 +162,8 @@ int ApplyCommSettingsOn(Port& port) {
     line.parity = g_cfg.PARITY;
     line.stopBits = g_cfg.STOPBITS;
     if (g_cfg.STOPBITS == 1) TracePrintf(TRC_ALWAYS, "1.5 stop bits run as 2 stop bits on this system");
+    if (g_cfg.FLOWCTRL & 0x01)
+        TracePrintf(TRC_ALWAYS, "DTR/DSR flow control is not available on this system: DTR is held on");
     line.xonXoff = (g_cfg.FLOWCTRL & 0x04) != 0;
     line.xonChar = 0x11;
     line.xoffChar = 0x13;
@@ -384,7 +386,8 @@ void FinishPort(PortRef& port, std::atomic<bool>& up, std::atomic<bool>& running
                 const char* watcherName) {
     up = false;
     if (port) port->ops->cancelWait(port->p);
-    for (int i = 0; i < 20 && running.load(); ++i) hiresSleep(100);
+    // At most two seconds, looked at often so a close is quick.
+    for (int i = 0; i < 400 && running.load(); ++i) hiresSleep(5);
     if (running.load()) TracePrintf(TRC_ALWAYS, "%s didn't die", watcherName);
     Reap(t);
     if (!port) return;

@@ -21,7 +21,8 @@
 namespace {
 
 std::mutex g_lifeMu;
-std::thread g_thread;
+// Never destroyed: a thread still running at exit must not end the program.
+std::thread& g_thread = *new std::thread;
 std::atomic<bool> g_running{false};   // the thread exists (connecting or up)
 std::atomic<bool> g_up{false};
 std::atomic<bool> g_stop{false};

@@ -33,7 +33,8 @@ constexpr size_t kDeliverChunk = 4096;
 
 std::mutex g_lifeMu;
 ChildProcess g_child;
-std::thread g_reader;
+// Never destroyed: a reader still running at exit must not end the program.
+std::thread& g_reader = *new std::thread;
 std::atomic<bool> g_stopping{false};
 std::atomic<bool> g_readerDone{true};
 std::atomic<bool> g_running{false};

@@ -47,7 +47,8 @@ struct Reader {
 };
 
 std::mutex g_lifeMu;                 // open and close, one at a time
-std::thread g_reader;
+// Never destroyed: a reader still running at exit must not end the program.
+std::thread& g_reader = *new std::thread;
 std::shared_ptr<Reader> g_ctx;
 std::atomic<bool> g_up{false};
 

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "app/utils.h"
 #include "backend/backend.h"
 #include "config/configrecord.h"
+#include "console/keyboard.h"
 #include "console/rxpath.h"
 #include "log/logging.h"
 #include "log/srvrtrace.h"
@@ -25,14 +27,27 @@ namespace {
 std::atomic<uint32_t> g_fkeyCount[kFkeyCount];
 std::atomic<uint32_t> g_buttonCount[kButtonCount];
 
-size_t SendDelayedDefault(const char* data, size_t len) {
-    for (size_t i = 0; i < len; ++i) {
-        if (BackendWrite(data + i, 1) <= 0) return i;
-        if (g_cfg.DELAY_BETWEEN_CHARS > 0 && i + 1 < len) hiresSleep(static_cast<unsigned>(g_cfg.DELAY_BETWEEN_CHARS));
+// Texts go out on their own short-lived thread, one at a time, byte by byte
+// with the character delay, as pastes do.
+struct SendWorker {
+    std::mutex mu;
+    std::thread thread;
+    ~SendWorker() {
+        if (thread.joinable()) thread.join();
     }
-    return len;
+};
+SendWorker& Sender() {
+    static SendWorker w;
+    return w;
 }
-int PasteDefault(const char* data, size_t len) { return RxPasteText(data, len); }
+int PasteDefault(const char* data, size_t len) {
+    if (len > kPasteMaxLen) return 0;
+    SendWorker& w = Sender();
+    std::lock_guard l(w.mu);
+    if (w.thread.joinable()) w.thread.join();
+    w.thread = std::thread([text = std::string(data, len)] { SendDelayed(text.data(), text.size()); });
+    return 1;
+}
 void ScriptStopDefault() {
     script_halt();
     // The new script may start only when the old one has ended.
@@ -46,7 +61,7 @@ void DeliverDefault(const char* data, size_t len) {
 void LabelChangedDefault(bool, int, const char*) {}
 void HeadersChangedDefault() { ui().Relayout(); }
 
-const ButtonHooks kDefaults{SendDelayedDefault, PasteDefault,     hiresSleep,           ScriptRunning,
+const ButtonHooks kDefaults{SendDelayed, PasteDefault,     hiresSleep,           ScriptRunning,
                             ScriptStopDefault,  RunScriptDefault, docmd,                LogInsertTag,
                             DeliverDefault,     LabelChangedDefault, HeadersChangedDefault};
 ButtonHooks g_hooks = kDefaults;
@@ -277,4 +292,12 @@ void Fkey2ScriptMenu() {
     if (path && !path->empty()) Fkey2Script(*path);
 }
 
-void ButtonsInit() {}
+void ButtonsInit() {
+    KeyboardSetFkeyHandler([](int n) { PressFkey(n); });
+}
+
+void ButtonsWaitSend() {
+    SendWorker& w = Sender();
+    std::lock_guard l(w.mu);
+    if (w.thread.joinable()) w.thread.join();
+}

@@ -82,3 +82,5 @@ void ButtonsResetCounters();
 
 // Start-up: the keyboard's function keys come here.
 void ButtonsInit();
+// Waits for a text being sent by a press (shutdown, tests).
+void ButtonsWaitSend();

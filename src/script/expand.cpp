@@ -36,8 +36,7 @@ struct Lookups {
         if (sigil == '%') {
             v = GetSym(name);
         } else {
-            v = ScriptBuiltinVar(name.c_str());
-            if (!v) v = shell_getenv(name.c_str());
+            v = shell_getenv(name.c_str());
         }
         seen.emplace(key, v);
         return v;
@@ -199,10 +198,6 @@ const char* getsym(const char* symbol, char* buffer, size_t size) {
 namespace {
 
 int SetValue(const char* name, const std::string& value, bool exported, bool hidden) {
-    if (ScriptReadOnlyVar(name)) {
-        script_error("Can't set read-only variable '%s'", name);
-        return -1;
-    }
     if (shell_setenv(name, value.c_str()) < 0) return -1;
     shell_hide(name, hidden);
     shell_export(name, exported);

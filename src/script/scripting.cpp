@@ -229,6 +229,11 @@ void GoIdleLocked() {
     R().idle.notify_all();
 }
 
+// THISSCRIPTDIR and THISSCRIPTNAME follow the deepest level. R().mu held.
+void PublishPathLocked() {
+    ShellSetScriptPath(R().levels.empty() ? nullptr : R().levels.back()->path.c_str());
+}
+
 // Removes a finished level; a level that forced termination already
 // released is left alone.
 void EndLevel(const std::shared_ptr<RunContext>& ctx) {
@@ -240,6 +245,7 @@ void EndLevel(const std::shared_ptr<RunContext>& ctx) {
             lv.erase(it);
             break;
         }
+    PublishPathLocked();
     if (lv.empty()) GoIdleLocked();
 }
 
@@ -412,6 +418,7 @@ void ForceWatch(uint64_t generation) {
         for (auto& c : R().levels) c->stop = true;
         R().levels.clear();
         R().generation++;
+        PublishPathLocked();
         GoIdleLocked();
     }).detach();
 }
@@ -810,6 +817,7 @@ int run_script(const char* nameIn, const char* tagIn) {
             if (!nested) R().halting = false;
             ctx->generation = R().generation;
             R().levels.push_back(ctx);
+            PublishPathLocked();
         }
     }
     if (!ctx) {
@@ -826,6 +834,7 @@ int run_script(const char* nameIn, const char* tagIn) {
         {
             std::lock_guard l(R().mu);
             R().levels.clear();
+            PublishPathLocked();
         }
         OxelMessageBox("Script Execution Error", "%s: thread create failed", ctx->path.c_str());
         return 0;
@@ -923,21 +932,6 @@ void OpenNewScript() {
     std::fclose(f);
     OpenInEditor(*path);
     CFG_SET_STRING(g_cfg.LAST_SCRIPTNAME, path->c_str());
-}
-
-std::optional<std::string> ScriptBuiltinVar(const char* name) {
-    bool dir = std::strcmp(name, "THISSCRIPTDIR") == 0;
-    if (!dir && std::strcmp(name, "THISSCRIPTNAME") != 0) return std::nullopt;
-    auto c = Deepest();
-    if (!c) return std::nullopt;
-    size_t slash = c->path.find_last_of("/\\");
-    if (slash == std::string::npos) return dir ? std::string() : c->path;
-    return dir ? c->path.substr(0, slash) : c->path.substr(slash + 1);
-}
-
-bool ScriptReadOnlyVar(const char* name) {
-    return !std::strcmp(name, "THISSCRIPTDIR") || !std::strcmp(name, "THISSCRIPTNAME") ||
-           !std::strcmp(name, "OXEL_BACKEND");
 }
 
 // ---- Waits ----------------------------------------------------------------------

@@ -44,11 +44,6 @@ bool ScriptDebug();
 // The Scripts menu's New: asks for a file, creates it with a header, opens it.
 void OpenNewScript();
 
-// THISSCRIPTDIR and THISSCRIPTNAME of the deepest running level (nullopt
-// for other names or when no script runs), and the read-only names.
-std::optional<std::string> ScriptBuiltinVar(const char* name);
-bool ScriptReadOnlyVar(const char* name);
-
 // Script command handlers get the split words (argv[0] is the command name)
 // and return 0 or a negative result code. Command modules install their
 // handlers by name in the runner's table at start-up; a name without a

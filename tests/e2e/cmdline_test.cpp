@@ -85,6 +85,29 @@ TEST(CommandLine, MissingConfigurationEndsWithStatusOne) {
     EXPECT_NE(r.err.find(missing), std::string::npos) << r.err;
 }
 
+// A configured port whose device does not exist: OK goes on without a port,
+// Cancel ends the start with status 1.
+TEST(CommandLine, PortNotFoundAsksFirst) {
+    TempDir home;
+    std::filesystem::create_directory(home.File("config"));
+    home.Write("config/com42.ct",
+               "###################################################\n#\n"
+               "COMPORT                  42\n");
+    const std::string box =
+        "[Connection failed] COM42 not found on this system.\\nUse Config->Backend to reconfigure.\n";
+    std::vector<std::string> env = {"OXEL_HOME=" + home.path(), "OXEL_ANSWERS=cancel"};
+    ProcResult r = RunCli({"-H", "-D", "COMDEV_42=" + home.File("no-such-tty"), "com42.ct"}, env);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, box);
+
+    Proc p(CliPath(), {"-H", "-D", "COMDEV_42=" + home.File("no-such-tty"), "com42.ct"},
+           {"OXEL_HOME=" + home.path(), "OXEL_ANSWERS=ok"});
+    ASSERT_TRUE(p.WaitOutput(kReady, 20000)) << p.Err();
+    p.Signal(SIGTERM);
+    EXPECT_EQ(p.Wait(20000), 0);
+    EXPECT_EQ(p.Err(), box);
+}
+
 TEST(CommandLine, SigintStopsToo) {
     TempDir home;
     Proc p(CliPath(), {"-H"}, {"OXEL_HOME=" + home.path()});

@@ -96,7 +96,7 @@ void CheckLayout(const Report& r) {
 }
 
 TEST_F(Desktop, LayoutStaysInWholeCellsAcrossResizes) {
-    home.Write("config/board.ct", "########\nCONSOLE_COLS            100\nCONSOLE_ROWS            20\n");
+    home.Write("config/board.ct", "########\nCOMPORT                 1025\nCONSOLE_COLS            100\nCONSOLE_ROWS            20\n");
     DesktopRun run = RunDesktop(home, {"board.ct"},
                          "report;resize:903x611;report;resize:1234x777;report;cmd:459;report;resize:701x503;report");
     EXPECT_EQ(run.result.status, 0) << run.result.err;
@@ -113,8 +113,8 @@ TEST_F(Desktop, LayoutStaysInWholeCellsAcrossResizes) {
 }
 
 TEST_F(Desktop, WindowTitleRules) {
-    home.Write("config/my.board.ct", "########\n");
-    home.Write("config/custom.ct", "########\nTITLEBAR                \"Rack 7 / UART0\"\n");
+    home.Write("config/my.board.ct", "########\nCOMPORT                 1025\n");
+    home.Write("config/custom.ct", "########\nCOMPORT                 1025\nTITLEBAR                \"Rack 7 / UART0\"\n");
     DesktopRun plain = RunDesktop(home, {"my.board.ct"}, "report");
     ASSERT_EQ(plain.reports.size(), 1u) << plain.result.err;
     EXPECT_EQ(plain.reports[0].at("title"), "Oxel [my.board]:");
@@ -139,7 +139,7 @@ TEST_F(Desktop, StatusFieldsAndUnavailableCommands) {
 }
 
 TEST_F(Desktop, ConsoleRowsTakenOffWhenTheScreenIsTooSmall) {
-    home.Write("config/tall.ct", "########\nCONSOLE_ROWS            400\n");
+    home.Write("config/tall.ct", "########\nCOMPORT                 1025\nCONSOLE_ROWS            400\n");
     DesktopRun run = RunDesktop(home, {"tall.ct"}, "report");
     ASSERT_EQ(run.reports.size(), 1u) << run.result.err;
     const std::string& trace = run.reports[0].at("trace");
@@ -150,7 +150,7 @@ TEST_F(Desktop, ConsoleRowsTakenOffWhenTheScreenIsTooSmall) {
 
 TEST_F(Desktop, ScreenshotOfTheMainWindow) {
     home.Write("config/bench.ct",
-               "########\nCONSOLE_COLS            90\nCONSOLE_ROWS            24\n"
+               "########\nCOMPORT                 1025\nCONSOLE_COLS            90\nCONSOLE_ROWS            24\n"
                "FKEY2_LABEL             \"Version\"\nFKEY_2                  \"ver\\r\"\n"
                "FKEY3_LABEL             \"Reset\"\nFKEY_COLOR_3            0x3030C0\n"
                "BUTTON_LABEL_1          \"Boot\"\nBUTTON_COLOR_1          0x40A040\n"

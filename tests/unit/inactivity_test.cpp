@@ -101,19 +101,27 @@ TEST_F(InactivityTest, WithAScriptNothingIsPrintedAndNothingCloses) {
     ASSERT_EQ(SetInactivityScript("idle.scr"), 0);
     TimerStart();
     std::string all;
-    for (int s = 1; s <= 40; ++s) all += Second();
+    int runs = 0;  // the script does not exist: each run shows the runner's open error
+    for (int s = 1; s <= 40; ++s) {
+        all += Second();
+        for (const auto& b : ui.Boxes()) runs += b.title == "Script Execution Error";
+        if (s == 12 || s == 24 || s == 36) {
+            EXPECT_EQ(runs, s / 12) << s;
+        }
+    }
+    EXPECT_EQ(runs, 3);
     EXPECT_EQ(all, "");
     EXPECT_FALSE(InactivityExpired());
     EXPECT_EQ(SetInactivityScript(std::string(2048, 'x').c_str()), -1);
 }
 
 TEST_F(InactivityTest, KeepaliveRunsOnlyWhileConnected) {
-    // The script cannot run here, so each due keepalive asks whether to stop
-    // it: the question shows when (and only when) a run was attempted.
+    // The script does not exist: each run attempt shows the runner's open
+    // error, then asks whether to stop the keepalive.
     ASSERT_EQ(SetKeepalive("ka_missing.scr", 10), 0);
-    auto questions = [&] {
+    auto count = [&](const char* title) {
         int n = 0;
-        for (const auto& b : ui.Boxes()) n += b.title == "Keepalive is active...";
+        for (const auto& b : ui.Boxes()) n += b.title == title;
         return n;
     };
     auto seconds = [](int n) {
@@ -123,16 +131,21 @@ TEST_F(InactivityTest, KeepaliveRunsOnlyWhileConnected) {
         }
     };
     seconds(25);
-    EXPECT_EQ(questions(), 0);
+    EXPECT_EQ(count("Script Execution Error"), 0);
+    EXPECT_EQ(count("Keepalive is active..."), 0);
     BackendMarkConnected(true);
-    ui.AnswerTitle("Keepalive is active...", IDNO);  // keep it
-    ui.AnswerTitle("Keepalive is active...", IDNO);
+    for (int run = 0; run < 2; ++run) {
+        ui.Answer(IDOK);
+        ui.Answer(IDNO);  // keep it
+    }
     seconds(20);
-    EXPECT_EQ(questions(), 2);
+    EXPECT_EQ(count("Script Execution Error"), 2);
+    EXPECT_EQ(count("Keepalive is active..."), 2);
     EXPECT_EQ(g_cfg.KEEPALIVE_TIMEOUT, 10);
-    ui.AnswerTitle("Keepalive is active...", IDYES);
+    ui.Answer(IDOK);
+    ui.Answer(IDYES);
     seconds(10);
-    EXPECT_EQ(questions(), 3);
+    EXPECT_EQ(count("Keepalive is active..."), 3);
     EXPECT_EQ(g_cfg.KEEPALIVE_TIMEOUT, 0);
     EXPECT_STREQ(g_cfg.KEEPALIVE_SCRIPT, "");
     BackendMarkConnected(false);

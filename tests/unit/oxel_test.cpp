@@ -132,6 +132,19 @@ TEST_F(Startup, ConfigurationThatCannotLoadEndsWithStatusOne) {
     EXPECT_EXIT(Start({}), ::testing::ExitedWithCode(1), "");
 }
 
+TEST_F(Startup, PortNotFoundClearsThePort) {
+    home.Write("com42.ct", std::string(kHeader) + "COMPORT                  42\n");
+    ui.Answer(IDOK);
+    EXPECT_EQ(Start({"-D", "COMDEV_42=" + home.File("none"), home.File("com42.ct")}), -1);
+    auto boxes = ui.Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].title, "Connection failed");
+    EXPECT_EQ(boxes[0].text, "COM42 not found on this system.\nUse Config->Backend to reconfigure.");
+    EXPECT_EQ(boxes[0].style & MB_TYPEMASK, MB_OKCANCEL);
+    EXPECT_EQ(g_cfg.COMPORT, 0);
+    EXPECT_TRUE(FrameInitialised());
+}
+
 TEST_F(Startup, TitleFromConfigurationName) {
     home.Write("lab.ct", kHeader);
     std::string path = home.File("lab.ct");

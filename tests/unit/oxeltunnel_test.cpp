@@ -57,6 +57,20 @@ TEST_F(TunnelTest, ReceivedDataIsMirroredAndStopClosesQuietly) {
     EXPECT_TRUE(ui.Boxes().empty());
 }
 
+// The loopback port stands in for the target: what the tunnel server sends
+// is written to the backend and comes back as received data.
+TEST_F(TunnelTest, BytesFromTheServerReachTheBackend) {
+    g_cfg.BACKEND = 1;
+    g_cfg.COMPORT = 1025;
+    g_cfg.ENTER_IS_CRLF = 1;
+    TcpPeer server;
+    ASSERT_EQ(TunnelStart("127.0.0.1", server.port), 1);
+    ASSERT_TRUE(server.Accept());
+    ASSERT_TRUE(WaitFor([] { return TunnelUp(); }));
+    server.Send("ver\r");
+    EXPECT_TRUE(WaitFor([&] { return ui.Console().find("ver\r\n") != std::string::npos; })) << ui.Console();
+}
+
 TEST_F(TunnelTest, ServerDropIsShown) {
     TcpPeer server;
     TunnelConfigApply(true, "127.0.0.1", server.port);

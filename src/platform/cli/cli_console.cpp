@@ -1,4 +1,112 @@
 #include "platform/cli/cli_console.h"
 
-void CliStartInput() {}
-void CliAtExit() {}
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "app/oxel.h"
+#include "config/configrecord.h"
+#include "console/keyboard.h"
+#include "console/screenbuf.h"
+
+namespace {
+
+constexpr char kCtrlBracket = 0x1D;
+
+struct CliInput {
+    std::thread reader;
+    int stopPipe[2] = {-1, -1};
+    bool rawMode = false;
+    termios saved{};
+};
+CliInput g_in;
+
+void SizeFromTerminal() {
+    winsize ws{};
+    int fd = isatty(STDOUT_FILENO) ? STDOUT_FILENO : STDIN_FILENO;
+    if (isatty(fd) && ioctl(fd, TIOCGWINSZ, &ws) == 0 && ws.ws_row > 0 && ws.ws_col > 0)
+        ConsoleResizeChars(ws.ws_row, ws.ws_col);
+    else
+        ConsoleResizeChars(g_cfg.CONSOLE_ROWS, g_cfg.CONSOLE_COLS);
+}
+
+void EnterRawMode() {
+    if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &g_in.saved) != 0) return;
+    termios raw = g_in.saved;
+    cfmakeraw(&raw);
+    raw.c_oflag |= OPOST | ONLCR;   // target text keeps its own line ends; our own lines stay readable
+    if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0) g_in.rawMode = true;
+}
+
+void LeaveRawMode() {
+    if (g_in.rawMode) tcsetattr(STDIN_FILENO, TCSANOW, &g_in.saved);
+    g_in.rawMode = false;
+}
+
+// Reads standard input into the typed-character path until end of file or
+// the stop pipe. End of file only stops reading: a run without input (CI,
+// a closed pipe) goes on until it is told to end.
+void ReadInput(int stopFd) {
+    bool escape = false;
+    char buf[256];
+    for (;;) {
+        pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {stopFd, POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0) continue;
+        if (fds[1].revents) return;
+        if (!fds[0].revents) continue;
+        ssize_t n = read(STDIN_FILENO, buf, sizeof buf);
+        if (n <= 0) return;
+        for (ssize_t i = 0; i < n; ++i) {
+            char ch = buf[i];
+            if (g_in.rawMode && escape) {
+                escape = false;
+                if (ch == 'q' || ch == 'Q') {
+                    RequestShutdown(0);
+                    return;
+                }
+                if (ch != kCtrlBracket) continue;
+            } else if (g_in.rawMode && ch == kCtrlBracket) {
+                escape = true;
+                continue;
+            }
+            KeyboardChar(ch);
+        }
+    }
+}
+
+}  // namespace
+
+void CliStartInput() {
+    if (!ConsoleReady()) ConsoleInit(1200, 250);
+    ConsoleApplyConfig();
+    SizeFromTerminal();
+    if (g_in.reader.joinable()) return;
+    if (pipe(g_in.stopPipe) != 0) return;
+    EnterRawMode();
+    g_in.reader = std::thread(ReadInput, g_in.stopPipe[0]);
+}
+
+void CliAtExit() {
+    if (g_in.reader.joinable()) {
+        ssize_t w = write(g_in.stopPipe[1], "x", 1);
+        (void)w;
+        g_in.reader.join();
+        close(g_in.stopPipe[0]);
+        close(g_in.stopPipe[1]);
+    }
+    LeaveRawMode();
+    KeyboardPasteWait();
+    const char* dump = std::getenv("OXEL_SCREEN_DUMP");
+    if (!dump || !*dump) return;
+    std::string text = ConsoleBufferText("\n");
+    if (FILE* f = std::fopen(dump, "wb")) {
+        std::fwrite(text.data(), 1, text.size(), f);
+        std::fclose(f);
+    }
+}

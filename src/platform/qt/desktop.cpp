@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
+#include <QAbstractScrollArea>
 #include <QAction>
+#include <QMouseEvent>
 #include <QApplication>
 #include <QEvent>
 #include <QFontDatabase>
@@ -10,6 +12,7 @@
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QScreen>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
@@ -22,6 +25,9 @@
 #include "app/statusbar.h"
 #include "app/toolbar.h"
 #include "backend/inactivity.h"
+#include "console/capture.h"
+#include "console/screenbuf.h"
+#include "console/vt100.h"
 #include "config/configrecord.h"
 #include "log/srvrtrace.h"
 #include "platform/qt/bands.h"
@@ -81,6 +87,11 @@ DesktopFrame::DesktopFrame(QMainWindow* window, QVBoxLayout* central, QWidget* c
     BuildToolBar();
     console_->installEventFilter(this);
     window_->installEventFilter(this);
+    if (auto* area = qobject_cast<QAbstractScrollArea*>(console_)) {
+        viewport_ = area->viewport();
+        viewport_->installEventFilter(this);
+        viewport_->setMouseTracking(false);
+    }
 }
 
 void DesktopFrame::Run(int id) {
@@ -140,8 +151,15 @@ void DesktopFrame::BuildMenus() {
         for (const QString& part : path.split('/')) {
             sofar += "/" + part;
             auto it = menus.find(sofar);
-            if (it == menus.end())
-                it = menus.emplace(sofar, parent ? parent->addMenu(part) : bar->addMenu(part)).first;
+            if (it == menus.end()) {
+                QMenu* m = parent ? parent->addMenu(part) : bar->addMenu(part);
+                if (!parent) {
+                    // While a menu is open the emulator passes bytes through raw.
+                    connect(m, &QMenu::aboutToShow, this, [] { Vt100SetMenuOpen(true); });
+                    connect(m, &QMenu::aboutToHide, this, [] { Vt100SetMenuOpen(false); });
+                }
+                it = menus.emplace(sofar, m).first;
+            }
             parent = it->second;
         }
         return parent;
@@ -202,7 +220,6 @@ void DesktopFrame::BuildMenus() {
     }
     // The owners set their checks and enables again, now that the items exist.
     OxelSyncMenus();
-    Relayout();
 }
 
 void DesktopFrame::EnableCommand(int id, bool on) {
@@ -232,12 +249,15 @@ void DesktopFrame::RefreshStatus() {
     RefreshToolTips();
 }
 
-QSize DesktopFrame::CellSize() const {
-    QFontMetrics fm(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    return QSize(std::max(1, fm.horizontalAdvance('M')), std::max(1, fm.height()));
-}
+QSize DesktopFrame::CellSize() const { return QSize(std::max(1, ConsoleCharWidth()), std::max(1, ConsoleCharHeight())); }
 
-int DesktopFrame::ScrollBarWidth() const { return window_->style()->pixelMetric(QStyle::PM_ScrollBarExtent); }
+QSize DesktopFrame::TextArea() const {
+    // From the console's own size: its viewport follows only after a layout pass.
+    auto* area = qobject_cast<QAbstractScrollArea*>(console_);
+    if (!area) return console_->size();
+    const int frame = 2 * area->frameWidth();
+    return console_->size() - QSize(area->verticalScrollBar()->sizeHint().width() + frame, frame);
+}
 
 void DesktopFrame::Relayout() {
     toolBar_->setVisible(g_cfg.TOOLBAR_VISIBLE != 0);
@@ -252,33 +272,39 @@ void DesktopFrame::Relayout() {
 }
 
 void DesktopFrame::ApplyConfigSize() {
-    // A hidden window has no layout yet: size it from an estimate now and
-    // again once the console has been given its first real size.
-    sizePending_ = !window_->isVisible();
-    SizeFromConfig(!sizePending_);
+    // Until the window is shown and laid out the parts around the console
+    // have no real sizes: size from an estimate, then again on each console
+    // resize until the measurement holds.
+    sizePending_ = true;
+    sizeTries_ = 0;
+    SizeFromConfig(LayoutSettled());
+}
+
+bool DesktopFrame::LayoutSettled() const {
+    return window_->isVisible() && console_->width() == window_->width();
 }
 
 void DesktopFrame::SizeFromConfig(bool final) {
     const QSize cell = CellSize();
-    const int sb = ScrollBarWidth();
-    // The console's minimum must not hold the window above its configured size.
-    console_->setMinimumSize(cell.width() * 2 + sb, cell.height() * 2);
     // Measure what surrounds the console now: menu bar, tool bar, bands,
     // SysTrace pane and status bar as laid out.
     window_->ensurePolished();
     if (window_->layout()) window_->layout()->activate();
+    if (QWidget* c = window_->centralWidget(); c && c->layout()) c->layout()->activate();
     WindowSizeInput in;
     in.charWidth = cell.width();
     in.charHeight = cell.height();
-    in.scrollBarWidth = sb;
     QScreen* screen = window_->screen() ? window_->screen() : QGuiApplication::primaryScreen();
     const int frame = window_->frameGeometry().height() - window_->geometry().height();
     in.screenClientHeight = (screen ? screen->availableGeometry().height() : 1080) - std::max(0, frame);
-    in.leftOffset = std::max(0, window_->width() - console_->width()) / 2;
-    in.topOffset = std::max(0, window_->height() - console_->height()) - in.leftOffset;
+    // Everything around the console's text area, scroll bar and frame included.
+    const QSize text = TextArea();
+    in.scrollBarWidth = std::max(0, window_->width() - text.width());
+    in.topOffset = std::max(0, window_->height() - text.height());
     in.cols = std::max(1, static_cast<int>(g_cfg.CONSOLE_COLS));
     in.rows = std::max(1, static_cast<int>(g_cfg.CONSOLE_ROWS));
     const WindowSize ws = ConfigMainWindowSize(in);
+    if (final) sizePending_ = false;
     if (final && ws.rowsTaken > 0) {
         g_cfg.CONSOLE_ROWS = ws.rows;
         TracePrintf(TRC_ALWAYS, "Console height reduced by %d to accommodate screen size", ws.rowsTaken);
@@ -301,10 +327,11 @@ void DesktopFrame::FitWholeCells() {
         LayoutInput in;
         in.charWidth = cell.width();
         in.charHeight = cell.height();
-        in.scrollBarWidth = ScrollBarWidth();
-        in.bufferCols = BufferCols();
-        in.clientWidth = console_->width();
-        in.clientHeight = console_->height();
+        in.scrollBarWidth = 0;
+        in.bufferCols = ConsoleBufferCols();
+        const QSize text = TextArea();
+        in.clientWidth = text.width();
+        in.clientHeight = text.height();
         const LayoutResult r = LayoutMainWindow(in);
         if (r.shrink && (r.dw || r.dh) && fitGuard_++ < 4) {
             window_->resize(window_->width() - r.dw, window_->height() - r.dh);
@@ -316,10 +343,23 @@ void DesktopFrame::FitWholeCells() {
 }
 
 bool DesktopFrame::eventFilter(QObject* watched, QEvent* e) {
+    if (watched == viewport_ && viewport_) {
+        // Left-button selection and double-click word copy on the console.
+        auto* m = dynamic_cast<QMouseEvent*>(e);
+        if (m && (m->button() == Qt::LeftButton || (m->buttons() & Qt::LeftButton))) {
+            const QPoint p = m->position().toPoint();
+            switch (e->type()) {
+            case QEvent::MouseButtonPress: CaptureMouseDown(p.x(), p.y()); break;
+            case QEvent::MouseMove: if (console_->hasFocus()) CaptureMouseMove(p.x(), p.y()); break;
+            case QEvent::MouseButtonRelease: CaptureMouseUp(); break;
+            case QEvent::MouseButtonDblClick: CaptureDoubleClick(p.x(), p.y()); return true;
+            default: break;
+            }
+        }
+    }
     if (e->type() == QEvent::Resize) {
-        if (watched == console_ && sizePending_) {
-            sizePending_ = false;
-            SizeFromConfig(true);
+        if (watched == console_ && sizePending_ && sizeTries_++ < 8) {
+            SizeFromConfig(LayoutSettled());
         } else if (watched == console_) {
             FitWholeCells();
         }

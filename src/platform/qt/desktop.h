@@ -33,7 +33,8 @@ public:
     void Relayout();
     // Size of one console cell in pixels.
     QSize CellSize() const;
-    int ScrollBarWidth() const;
+    // The console's text area (without its scroll bar and frame).
+    QSize TextArea() const;
     Band* FkeyBand() const { return fkeyBand_; }
     Band* ButtonBand() const { return buttonBand_; }
     QToolBar* ToolBar() const { return toolBar_; }
@@ -49,12 +50,14 @@ private:
     void BuildToolBar();
     void ApplyConfigSize();
     void SizeFromConfig(bool final);
+    bool LayoutSettled() const;
     void FitWholeCells();
     void RefreshToolTips();
 
     QMainWindow* window_;
     QWidget* console_;
     QWidget* trace_;
+    QWidget* viewport_ = nullptr;
     QToolBar* toolBar_ = nullptr;
     Band* fkeyBand_ = nullptr;
     Band* buttonBand_ = nullptr;
@@ -65,4 +68,5 @@ private:
     int fitGuard_ = 0;
     bool fitPending_ = false;
     bool sizePending_ = false;
+    int sizeTries_ = 0;
 };

@@ -13,11 +13,13 @@
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTextDocument>
-#include <QTimer>
 #include <QVBoxLayout>
 
 #include "app/commands.h"
 #include "config/configrecord.h"
+#include "console/screenbuf.h"
+#include "console/vt100.h"
+#include "platform/qt/consoleview.h"
 #include "platform/qt/desktop.h"
 
 MainWindow::MainWindow() {
@@ -25,9 +27,8 @@ MainWindow::MainWindow() {
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    console_ = new QWidget(central);
-    console_->setMinimumSize(640, 400);
-    console_->setAutoFillBackground(true);
+    console_ = new ConsoleView(central);
+    console_->setMinimumSize(console_->CellsSize(4, 20));
     layout->addWidget(console_, 1);
     traceTabs_ = new QTabWidget(central);
     trace_ = new QPlainTextEdit(traceTabs_);
@@ -38,9 +39,14 @@ MainWindow::MainWindow() {
     layout->addWidget(traceTabs_);
     setCentralWidget(central);
     desktop_ = new DesktopFrame(this, layout, console_, traceTabs_);
+    console_->setFocus();
 }
 
-void MainWindow::BuildMenus() { desktop_->BuildMenus(); }
+void MainWindow::BuildMenus() {
+    if (!ConsoleReady()) ConsoleInit(1200, 250);
+    desktop_->BuildMenus();
+    Relayout();
+}
 
 void MainWindow::RefreshStatus() { desktop_->RefreshStatus(); }
 
@@ -73,20 +79,25 @@ void MainWindow::ApplyTracePane() {
 
 void MainWindow::Relayout() {
     ApplyTracePane();
+    // Start-up asks for a layout (the trace pane) before the configuration
+    // defaults and the console exist.
+    if (!ConsoleReady()) return;
+    ConsoleApplyConfig();
+    console_->ApplyFont();
+    console_->setMinimumSize(console_->CellsSize(4, 20));
+    console_->updateGeometry();
+    // The window's size, size steps and whole-cell layout.
     desktop_->Relayout();
 }
 
-void MainWindow::ConsoleChanged() {
-    if (repaintPending_.exchange(true)) return;
-    QMetaObject::invokeMethod(this, [this] {
-        QTimer::singleShot(10, this, [this] {
-            repaintPending_ = false;
-            console_->update();
-        });
-    }, Qt::QueuedConnection);
-}
+void MainWindow::ConsoleChanged() { console_->Changed(); }
 
 void MainWindow::closeEvent(QCloseEvent* e) {
     e->accept();
     QApplication::exit(0);
+}
+
+void MainWindow::changeEvent(QEvent* e) {
+    if (e->type() == QEvent::WindowStateChange) ConsoleSetMinimised(isMinimized());
+    QMainWindow::changeEvent(e);
 }

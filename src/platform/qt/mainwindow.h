@@ -3,13 +3,13 @@
 
 #include <QMainWindow>
 #include <QString>
-#include <atomic>
 #include <map>
 
 class QAction;
 class QPlainTextEdit;
 class QTabWidget;
 class QLabel;
+class ConsoleView;
 class DesktopFrame;
 
 class MainWindow : public QMainWindow {
@@ -24,20 +24,22 @@ public:
     void SetTraceCaption(const QString& caption);
     // Shows or hides the SysTrace pane (TRACE_VISIBLE), TRACE_ROWS rows high.
     void ApplyTracePane();
-    void Relayout();
+    // Re-reads the console font and re-lays the window out.
+    Q_INVOKABLE void Relayout();
     // Any thread: the console changed; repaint soon (coalesced).
     void ConsoleChanged();
     // Builds the menus from the command table (after start-up registered them).
     void BuildMenus();
+    ConsoleView* Console() const { return console_; }
     DesktopFrame* Desktop() const { return desktop_; }
 
 protected:
     void closeEvent(QCloseEvent* e) override;
+    void changeEvent(QEvent* e) override;
 
 private:
-    QWidget* console_;
+    ConsoleView* console_;
     QTabWidget* traceTabs_;
     QPlainTextEdit* trace_;
     DesktopFrame* desktop_;
-    std::atomic<bool> repaintPending_{false};
 };

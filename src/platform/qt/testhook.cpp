@@ -48,8 +48,8 @@ void Report(MainWindow* w) {
     s << "title=" << w->windowTitle() << "\n";
     s << "window=" << w->width() << "x" << w->height() << "\n";
     s << "cell=" << cell.width() << "x" << cell.height() << "\n";
-    s << "scrollbar=" << d->ScrollBarWidth() << "\n";
-    s << "console=" << d->Console()->width() << "x" << d->Console()->height() << "\n";
+    s << "scrollbar=0\n";
+    s << "console=" << d->TextArea().width() << "x" << d->TextArea().height() << "\n";
     s << "toolbar=" << (d->ToolBar()->isVisible() ? 1 : 0) << " " << d->ToolBar()->height() << "\n";
     s << "fkeyband=" << BandLine(d->FkeyBand()) << "\n";
     s << "buttonband=" << BandLine(d->ButtonBand()) << "\n";

@@ -1,0 +1,139 @@
+// oxel-cli on a COM port: a pseudo-terminal pair stands in for the board.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "proc.h"
+
+namespace {
+
+// The board's side of a pseudo-terminal pair.
+struct Board {
+    int master = -1;
+    std::string path;
+    Board() {
+        int slave = -1;
+        char name[128];
+        if (openpty(&master, &slave, name, nullptr, nullptr) == 0) {
+            path = name;
+            close(slave);
+        }
+    }
+    ~Board() { Close(); }
+    void Close() {
+        if (master >= 0) close(master);
+        master = -1;
+    }
+    void Send(const std::string& s) const {
+        ASSERT_EQ(write(master, s.data(), s.size()), static_cast<ssize_t>(s.size()));
+    }
+    // Collects what the program sends until needle arrived or the time is up.
+    bool Expect(const std::string& needle, int ms = 15000) {
+        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (got.find(needle) == std::string::npos) {
+            if (std::chrono::steady_clock::now() > end) return false;
+            pollfd pf{master, POLLIN, 0};
+            if (poll(&pf, 1, 50) > 0 && (pf.revents & POLLIN)) {
+                char buf[4096];
+                ssize_t r = read(master, buf, sizeof buf);
+                if (r > 0) got.append(buf, static_cast<size_t>(r));
+            }
+        }
+        return true;
+    }
+    std::string got;
+};
+
+size_t Count(const std::string& hay, const std::string& needle) {
+    size_t n = 0;
+    for (size_t p = hay.find(needle); p != std::string::npos; p = hay.find(needle, p + 1)) ++n;
+    return n;
+}
+
+// Far-end bytes reach the program only once the port is open; the board
+// repeats a probe until the program shows it.
+bool WaitConnected(Proc& p, Board& b, const std::string& probe) {
+    for (int i = 0; i < 60; ++i) {
+        b.Send(probe);
+        if (p.WaitOutput(probe, 250)) return true;
+    }
+    return false;
+}
+
+TEST(CliComPort, BoardOutputIsShown) {
+    TempDir home;
+    Board board;
+    ASSERT_FALSE(board.path.empty());
+    home.Write("board.ct", "########\nBACKEND 1\nCOMPORT 3\nBAUDRATE 115200\n");
+    Proc p(CliPath(), {"-D", "COMDEV_3=" + board.path, home.File("board.ct")}, {"OXEL_HOME=" + home.path()});
+    ASSERT_TRUE(WaitConnected(p, board, "ready>"));
+    board.Send("oxel board 1.2\r\n");
+    EXPECT_TRUE(p.WaitOutput("oxel board 1.2\r\n", 15000));
+    p.Signal(SIGTERM);
+    EXPECT_EQ(p.Wait(15000), 0);
+}
+
+TEST(CliComPort, BoardGoneClosesOnce) {
+    TempDir home;
+    auto board = std::make_unique<Board>();
+    // The port's device is a link, so the board can come back on a new node.
+    const std::string link = home.File("board-tty");
+    ASSERT_EQ(symlink(board->path.c_str(), link.c_str()), 0);
+    home.Write("board.ct", "########\nBACKEND 1\nCOMPORT 3\n");
+    Proc p(CliPath(), {"-D", "COMDEV_3=" + link, home.File("board.ct")}, {"OXEL_HOME=" + home.path()});
+    ASSERT_TRUE(WaitConnected(p, *board, "ready>"));
+    board->Close();
+    const std::string banner = "# COMPORT error, connection closed automatically.\r\n";
+    ASSERT_TRUE(p.WaitOutput(banner, 15000));
+
+    // Nothing else arrives: the banner is printed once.
+    EXPECT_FALSE(p.WaitOutput(banner + "x", 500));
+    EXPECT_EQ(Count(p.Out(), banner), 1u);
+    p.Signal(SIGTERM);
+    EXPECT_EQ(p.Wait(15000), 0);
+}
+
+TEST(CliComPort, AnyOpensTheFirstPresentPort) {
+    TempDir home;
+    Board board;
+    home.Write("any.ct", "########\nBACKEND 1\nCOMPORT 1026\n");
+    Proc p(CliPath(),
+           {"-D", "COMDEV_1=" + home.File("absent1"), "-D", "COMDEV_2=" + home.File("absent2"), "-D",
+            "COMDEV_3=" + board.path, home.File("any.ct")},
+           {"OXEL_HOME=" + home.path()});
+    EXPECT_TRUE(WaitConnected(p, board, "ready>"));
+    p.Signal(SIGTERM);
+    EXPECT_EQ(p.Wait(15000), 0);
+}
+
+TEST(CliComPort, PassthroughCarriesBothWays) {
+    TempDir home;
+    Board main, alt;
+    home.Write("pair.ct", "########\nBACKEND 1\nCOMPORT 1\n");
+    Proc p(CliPath(), {"-A", "2", "-D", "COMDEV_1=" + main.path, "-D", "COMDEV_2=" + alt.path, home.File("pair.ct")},
+           {"OXEL_HOME=" + home.path()});
+    ASSERT_TRUE(WaitConnected(p, main, "m>"));
+    main.Send("from-main");
+    EXPECT_TRUE(alt.Expect("from-main"));
+    alt.Send("from-alt");
+    EXPECT_TRUE(main.Expect("from-alt"));
+    p.Signal(SIGTERM);
+    EXPECT_EQ(p.Wait(15000), 0);
+}
+
+TEST(CliComPort, MissingPortIsReportedAndTheProgramGoesOn) {
+    TempDir home;
+    home.Write("gone.ct", "########\nBACKEND 1\nCOMPORT 7\n");
+    Proc p(CliPath(), {"-D", "COMDEV_7=" + home.File("absent"), home.File("gone.ct")}, {"OXEL_HOME=" + home.path()});
+    EXPECT_TRUE(p.WaitError("COM7 not found on this system.", 15000));
+    p.Signal(SIGTERM);
+    EXPECT_EQ(p.Wait(15000), 0);
+}
+
+}  // namespace
