@@ -29,6 +29,15 @@ struct ShellVar {
 
 std::mutex g_mu;
 std::vector<ShellVar> g_vars;
+std::string g_scriptPath;
+
+const char* const kReadOnly[] = {"THISSCRIPTDIR", "THISSCRIPTNAME", "OXEL_BACKEND"};
+
+bool IsReadOnly(const char* name) {
+    for (const char* r : kReadOnly)
+        if (std::strcmp(name, r) == 0) return true;
+    return false;
+}
 
 ShellVar* FindLocked(const char* name) {
     for (auto& v : g_vars)
@@ -36,10 +45,26 @@ ShellVar* FindLocked(const char* name) {
     return nullptr;
 }
 
-// THISSCRIPTDIR and THISSCRIPTNAME come from the runner's deepest level;
-// OXEL_BACKEND names the configured backend kind.
+size_t LastSeparator(const std::string& path) {
+    size_t a = path.rfind('/'), b = path.rfind('\\');
+    if (a == std::string::npos) return b;
+    if (b == std::string::npos) return a;
+    return std::max(a, b);
+}
+
 std::optional<std::string> Computed(const char* name) {
-    if (std::strcmp(name, "OXEL_BACKEND") != 0) return ScriptBuiltinVar(name);
+    if (std::strcmp(name, "THISSCRIPTDIR") == 0 || std::strcmp(name, "THISSCRIPTNAME") == 0) {
+        std::string path;
+        {
+            std::lock_guard l(g_mu);
+            path = g_scriptPath;
+        }
+        if (path.empty()) return std::nullopt;
+        size_t sep = LastSeparator(path);
+        bool wantDir = std::strcmp(name, "THISSCRIPTDIR") == 0;
+        if (sep == std::string::npos) return wantDir ? std::string(".") : path;
+        return wantDir ? path.substr(0, sep) : path.substr(sep + 1);
+    }
     static const char* const kinds[] = {"NONE", "COMPORT", "TELNET", "MONCMD", "PLINK"};
     int b = g_cfg.BACKEND;
     return std::string(b >= 0 && b <= 4 ? kinds[b] : "???");
@@ -77,6 +102,7 @@ int ShellVarInit() {
 void ShellVarClear() {
     std::lock_guard l(g_mu);
     g_vars.clear();
+    g_scriptPath.clear();
 }
 
 void ShellVarMenuInit() {
@@ -90,7 +116,7 @@ void ShellVarMenuInit() {
 
 std::optional<std::string> shell_getenv(const char* name) {
     if (!name) return std::nullopt;
-    if (ScriptReadOnlyVar(name)) return Computed(name);
+    if (IsReadOnly(name)) return Computed(name);
     std::lock_guard l(g_mu);
     const ShellVar* v = FindLocked(name);
     if (!v) return std::nullopt;
@@ -99,7 +125,7 @@ std::optional<std::string> shell_getenv(const char* name) {
 
 int shell_setenv(const char* name, const char* value) {
     if (!name) return -1;
-    if (ScriptReadOnlyVar(name)) {
+    if (IsReadOnly(name)) {
         script_error("Can't set read-only variable '%s'", name);
         return -1;
     }
@@ -215,6 +241,11 @@ std::vector<std::pair<std::string, std::string>> shell_exported() {
         if (!v.name.empty() && (v.flags & SHELLVAR_EXPORTED) && !(v.flags & SHELLVAR_HIDDEN))
             out.emplace_back(v.name, v.value);
     return out;
+}
+
+void ShellSetScriptPath(const char* path) {
+    std::lock_guard l(g_mu);
+    g_scriptPath = path ? path : "";
 }
 
 int ShellSetFromDialog(const std::string& name, const std::string& value, bool exported) {

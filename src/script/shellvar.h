@@ -22,8 +22,8 @@ void ShellVarClear();
 // Registers Config -> Environment -> Set and Display.
 void ShellVarMenuInit();
 
-// THISSCRIPTDIR and THISSCRIPTNAME (from the script runner) and OXEL_BACKEND
-// are computed at each lookup and never stored.
+// THISSCRIPTDIR, THISSCRIPTNAME and OXEL_BACKEND are computed at each lookup
+// and never stored.
 std::optional<std::string> shell_getenv(const char* name);
 // 0, or -1 for a read-only name (script_error says why), an empty name or no memory.
 // A null or empty value removes the variable.
@@ -41,6 +41,10 @@ int shell_flags(const char* name);
 int shell_list();
 // Exported, not hidden variables in list order (what a saved configuration keeps).
 std::vector<std::pair<std::string, std::string>> shell_exported();
+
+// The script runner names the script running at its deepest level (null or
+// empty: none); THISSCRIPTDIR and THISSCRIPTNAME are computed from it.
+void ShellSetScriptPath(const char* path);
 
 // What OK in the "Set Environment Variable..." dialog does: with a non-empty
 // name, set the variable and its exported flag. 1 done, 0 nothing to do.

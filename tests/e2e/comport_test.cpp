@@ -66,20 +66,25 @@ bool WaitConnected(Proc& p, Board& b, const std::string& probe) {
     return false;
 }
 
-TEST(CliComPort, BoardOutputIsShown) {
+TEST(CliComPort, TypedBytesReachTheBoardAndItsAnswerIsShownAndLogged) {
     TempDir home;
     Board board;
     ASSERT_FALSE(board.path.empty());
-    home.Write("board.ct", "########\nBACKEND 1\nCOMPORT 3\nBAUDRATE 115200\n");
+    const std::string log = home.File("board.log");
+    home.Write("board.ct", "########\nBACKEND 1\nCOMPORT 3\nBAUDRATE 115200\nLOGGING_ENABLED TRUE\nLOGGING_NOWARNING TRUE\n"
+                           "LOGGING_FILENAME \"" + log + "\"\n");
     Proc p(CliPath(), {"-D", "COMDEV_3=" + board.path, home.File("board.ct")}, {"OXEL_HOME=" + home.path()});
     ASSERT_TRUE(WaitConnected(p, board, "ready>"));
+    p.Write("version\r");
+    EXPECT_TRUE(board.Expect("version\r"));
     board.Send("oxel board 1.2\r\n");
     EXPECT_TRUE(p.WaitOutput("oxel board 1.2\r\n", 15000));
     p.Signal(SIGTERM);
     EXPECT_EQ(p.Wait(15000), 0);
+    EXPECT_NE(home.Read("board.log").find("oxel board 1.2"), std::string::npos);
 }
 
-TEST(CliComPort, BoardGoneClosesOnce) {
+TEST(CliComPort, BoardGoneClosesOnceAndTheNextKeyReconnects) {
     TempDir home;
     auto board = std::make_unique<Board>();
     // The port's device is a link, so the board can come back on a new node.
@@ -92,9 +97,16 @@ TEST(CliComPort, BoardGoneClosesOnce) {
     const std::string banner = "# COMPORT error, connection closed automatically.\r\n";
     ASSERT_TRUE(p.WaitOutput(banner, 15000));
 
-    // Nothing else arrives: the banner is printed once.
-    EXPECT_FALSE(p.WaitOutput(banner + "x", 500));
+    board = std::make_unique<Board>();
+    unlink(link.c_str());
+    ASSERT_EQ(symlink(board->path.c_str(), link.c_str()), 0);
+    p.Write("x");
+    EXPECT_TRUE(p.WaitOutput("# Attempting to reconnect...\r\n", 15000));
+    EXPECT_TRUE(board->Expect("x"));
+    board->Send("back");
+    EXPECT_TRUE(p.WaitOutput("back", 15000));
     EXPECT_EQ(Count(p.Out(), banner), 1u);
+    EXPECT_EQ(p.Out().find("# No luck..."), std::string::npos);
     p.Signal(SIGTERM);
     EXPECT_EQ(p.Wait(15000), 0);
 }
@@ -107,7 +119,9 @@ TEST(CliComPort, AnyOpensTheFirstPresentPort) {
            {"-D", "COMDEV_1=" + home.File("absent1"), "-D", "COMDEV_2=" + home.File("absent2"), "-D",
             "COMDEV_3=" + board.path, home.File("any.ct")},
            {"OXEL_HOME=" + home.path()});
-    EXPECT_TRUE(WaitConnected(p, board, "ready>"));
+    ASSERT_TRUE(WaitConnected(p, board, "ready>"));
+    p.Write("k");
+    EXPECT_TRUE(board.Expect("k"));
     p.Signal(SIGTERM);
     EXPECT_EQ(p.Wait(15000), 0);
 }
@@ -123,6 +137,16 @@ TEST(CliComPort, PassthroughCarriesBothWays) {
     EXPECT_TRUE(alt.Expect("from-main"));
     alt.Send("from-alt");
     EXPECT_TRUE(main.Expect("from-alt"));
+    p.Signal(SIGTERM);
+    EXPECT_EQ(p.Wait(15000), 0);
+}
+
+TEST(CliComPort, LoopbackEchoesTypedBytes) {
+    TempDir home;
+    home.Write("lpbk.ct", "########\nBACKEND 1\nCOMPORT 1025\n");
+    Proc p(CliPath(), {home.File("lpbk.ct")}, {"OXEL_HOME=" + home.path()});
+    p.Write("looped back");
+    EXPECT_TRUE(p.WaitOutput("looped back", 15000));
     p.Signal(SIGTERM);
     EXPECT_EQ(p.Wait(15000), 0);
 }

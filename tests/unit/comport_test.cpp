@@ -357,10 +357,10 @@ TEST_F(ComPort, PassthroughCarriesBothWays) {
     EXPECT_EQ(alt.Receive(9), "from-main");
     alt.Send("from-alt");
     EXPECT_EQ(main.Receive(8), "from-alt");
-    EXPECT_TRUE(WaitFor([&] {
-        auto c = ui.Console();
-        return c.find("from-main") != std::string::npos && c.find("from-alt") != std::string::npos;
-    }));
+    // The main port's bytes are shown; with passthrough the alternate port's
+    // bytes only cross to the other wire.
+    EXPECT_TRUE(WaitFor([&] { return ui.Console().find("from-main") != std::string::npos; }));
+    EXPECT_EQ(ui.Console().find("from-alt"), std::string::npos);
     EXPECT_EQ(CloseConnection(), 1);
     EXPECT_FALSE(ComAltOpen());
     EXPECT_TRUE(TraceHas("CommWatchProcAlt terminating"));
