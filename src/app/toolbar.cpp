@@ -198,6 +198,7 @@ std::string ToolBarToolTip(int id) {
 
 void MainCommandsInit() {
     RegisterOwn();
+    ButtonsInit();
     std::vector<CommandEntry> have = CommandTable();
     auto registered = [&](int id) {
         for (const auto& e : have)

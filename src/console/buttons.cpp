@@ -19,6 +19,7 @@
 #include "platform/clock.h"
 #include "platform/ui.h"
 #include "script/scripting.h"
+#include "servers/websocsrvr.h"
 
 #define OXEL_MODULE "buttons"
 
@@ -58,12 +59,11 @@ void DeliverDefault(const char* data, size_t len) {
     std::vector<uint8_t> out(len * 5 + 16);
     RxDeliver(reinterpret_cast<const uint8_t*>(data), out.data(), len, out.size());
 }
-void LabelChangedDefault(bool, int, const char*) {}
 void HeadersChangedDefault() { ui().Relayout(); }
 
 const ButtonHooks kDefaults{SendDelayed, PasteDefault,     hiresSleep,           ScriptRunning,
                             ScriptStopDefault,  RunScriptDefault, docmd,                LogInsertTag,
-                            DeliverDefault,     LabelChangedDefault, HeadersChangedDefault};
+                            DeliverDefault,     WebsocLabelChanged, HeadersChangedDefault};
 ButtonHooks g_hooks = kDefaults;
 
 std::string Field(const char* s, size_t cap) { return std::string(s, strnlen(s, cap)); }

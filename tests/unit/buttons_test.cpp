@@ -5,6 +5,7 @@
 
 #include "config/configrecord.h"
 #include "console/buttons.h"
+#include "console/keyboard.h"
 #include "fake_ui.h"
 #include "proc.h"
 
@@ -202,6 +203,14 @@ TEST_F(Press, Fkey2ScriptWritesFkeyCommands) {
 
     EXPECT_EQ(Fkey2Script(dir.File("missing/keys.scr")), 0);
     ASSERT_EQ(fake.Boxes().size(), 1u);
+}
+
+TEST_F(Press, TypedFunctionKeysArePressed) {
+    ButtonsInit();
+    CFG_SET_STRING(g_cfg.FKEY[4], "@@@LTAG: typed");
+    KeyboardKeyDown(CK_F1 + 4);
+    EXPECT_EQ(seen.tags, std::vector<std::string>{"typed"});
+    EXPECT_EQ(FkeyPressCount(5), 1u);
 }
 
 TEST_F(Press, ScriptPathsGoUnderTheScriptsDirectory) {
