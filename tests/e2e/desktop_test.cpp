@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <map>
 #include <sstream>
 #include <string>
@@ -148,6 +149,25 @@ TEST_F(Desktop, ConsoleRowsTakenOffWhenTheScreenIsTooSmall) {
     CheckLayout(run.reports[0]);
 }
 
+// Responsiveness harness: target output at full speed for two seconds while a
+// menu item is clicked every 50 ms. The figures are recorded, not asserted
+// against a time (the machine may be loaded); the window must keep painting
+// and answer the clicks.
+TEST_F(Desktop, StaysResponsiveUnderFloodingOutput) {
+    home.Write("config/flood.ct", "########\nCOMPORT                 1025\n");
+    DesktopRun run = RunDesktop(home, {"flood.ct"}, "flood:2000");
+    ASSERT_EQ(run.reports.size(), 1u) << run.result.err;
+    const Report& r = run.reports[0];
+    RecordProperty("flood_worst_click_ms", r.at("flood_worst_click_ms"));
+    RecordProperty("flood_paints", r.at("flood_paints"));
+    RecordProperty("flood_bytes", r.at("flood_bytes"));
+    std::printf("flood: %s bytes, %s clicks, worst click %s ms, %s repaints\n", r.at("flood_bytes").c_str(),
+                r.at("flood_clicks").c_str(), r.at("flood_worst_click_ms").c_str(), r.at("flood_paints").c_str());
+    EXPECT_GT(std::stoll(r.at("flood_bytes")), 0);
+    EXPECT_GT(std::stoi(r.at("flood_clicks")), 0);
+    EXPECT_GT(std::stoi(r.at("flood_paints")), 0);
+}
+
 TEST_F(Desktop, ScreenshotOfTheMainWindow) {
     home.Write("config/bench.ct",
                "########\nCOMPORT                 1025\nCONSOLE_COLS            90\nCONSOLE_ROWS            24\n"
@@ -161,7 +181,10 @@ TEST_F(Desktop, ScreenshotOfTheMainWindow) {
     mkdir(dir.c_str(), 0755);
     const std::string shot = dir + "/desktop-main.png";
     unlink(shot.c_str());
-    DesktopRun run = RunDesktop(home, {"bench.ct"}, "report;shot", shot);
+    const std::string boot =
+        "rx:\\r\\nXamo monitor 3.2 (board rev C)\\r\\nRAM: 64 MB  Flash: 16 MB\\r\\n"
+        "eth0: 10.0.0.42\\r\\nboot> ver\\r\\nXamo 3.2.1 built Dec  9 2026\\r\\nboot> ";
+    DesktopRun run = RunDesktop(home, {"bench.ct"}, "report;" + boot + ";shot", shot);
     EXPECT_EQ(run.result.status, 0) << run.result.err;
     struct stat st;
     ASSERT_EQ(stat(shot.c_str(), &st), 0);

@@ -40,6 +40,10 @@ public:
     QToolBar* ToolBar() const { return toolBar_; }
     QWidget* Console() const { return console_; }
     StatusFields* Status() const { return status_; }
+    QAction* MenuAction(int id) const {
+        auto it = menuActions_.find(id);
+        return it == menuActions_.end() ? nullptr : it->second;
+    }
     // Runs a command as the menus do ("not available" in the status bar).
     void Run(int id);
 

@@ -5,6 +5,10 @@
 //   resize:WxH      resize the main window (and let the layout settle)
 //   cmd:ID          run a main-window command as a menu click does
 //   shot            grab the window into the PNG file OXEL_SCREENSHOT
+//   rx:TEXT         deliver TEXT (escapes expanded) as if the target sent it
+//   flood:MS        for MS milliseconds a thread delivers target output at
+//                   full speed while Edit -> ClearTrace is clicked every 50 ms;
+//                   reports the slowest click and the console repaints
 // Without OXEL_TEST_STEPS the hook writes one report and closes.
 #include <QAction>
 #include <QApplication>
@@ -17,10 +21,18 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
+#include <QAbstractScrollArea>
+#include <QElapsedTimer>
+#include <atomic>
 #include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
 #include <memory>
 
 #include "app/commands.h"
+#include "app/utils.h"
+#include "console/rxpath.h"
 #include "log/srvrtrace.h"
 #include "platform/qt/bands.h"
 #include "platform/qt/desktop.h"
@@ -69,6 +81,70 @@ void Report(MainWindow* w) {
     if (f.open(QIODevice::Append)) f.write(out.toUtf8());
 }
 
+// Counts the console's repaints.
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Paint) ++paints;
+        return false;
+    }
+};
+
+void Flood(MainWindow* w, int ms, std::function<void()> done) {
+    struct State {
+        std::atomic<bool> stop{false};
+        std::atomic<uint64_t> bytes{0};
+        std::thread feeder;
+        QElapsedTimer clock;
+        qint64 posted = 0, worst = 0;
+        int clicks = 0;
+        PaintCounter counter;
+    };
+    auto st = std::make_shared<State>();
+    auto* area = qobject_cast<QAbstractScrollArea*>(w->Desktop()->Console());
+    if (area) area->viewport()->installEventFilter(&st->counter);
+    st->feeder = std::thread([st] {
+        std::string line;
+        std::vector<uint8_t> out;
+        for (uint64_t n = 0; !st->stop; ++n) {
+            line = "flood line " + std::to_string(n) + " 0123456789abcdefghijklmnopqrstuvwxyz\r\n";
+            out.resize(line.size() * 5 + 16);
+            RxDeliver(reinterpret_cast<const uint8_t*>(line.data()), out.data(), line.size(), out.size());
+            st->bytes += line.size();
+        }
+    });
+    QAction* click = w->Desktop()->MenuAction(435);
+    auto conn = std::make_shared<QMetaObject::Connection>();
+    if (click)
+        *conn = QObject::connect(click, &QAction::triggered, w, [st] {
+            st->worst = std::max(st->worst, st->clock.elapsed() - st->posted);
+            st->clicks++;
+        });
+    st->clock.start();
+    auto* ticker = new QTimer(w);
+    QObject::connect(ticker, &QTimer::timeout, w, [st, click] {
+        st->posted = st->clock.elapsed();
+        if (click) QMetaObject::invokeMethod(click, "trigger", Qt::QueuedConnection);
+    });
+    ticker->start(50);
+    QTimer::singleShot(ms, w, [w, st, ticker, conn, area, done] {
+        ticker->stop();
+        ticker->deleteLater();
+        st->stop = true;
+        st->feeder.join();
+        QObject::disconnect(*conn);
+        if (area) area->viewport()->removeEventFilter(&st->counter);
+        {
+            QFile f(Env("OXEL_TEST_REPORT"));
+            if (f.open(QIODevice::Append))
+                f.write(QString("flood_bytes=%1\nflood_clicks=%2\nflood_worst_click_ms=%3\nflood_paints=%4\n--\n")
+                            .arg(st->bytes.load()).arg(st->clicks).arg(st->worst).arg(st->counter.paints).toUtf8());
+        }
+        done();
+    });
+}
+
 void RunSteps(MainWindow* w, std::shared_ptr<QStringList> steps) {
     if (steps->isEmpty()) {
         w->close();
@@ -85,6 +161,14 @@ void RunSteps(MainWindow* w, std::shared_ptr<QStringList> steps) {
     } else if (step.startsWith("cmd:")) {
         w->Desktop()->Run(step.mid(4).toInt());
         wait = kSettleMs;
+    } else if (step.startsWith("rx:")) {
+        const std::string text = ExpandEscapes(step.mid(3).toStdString());
+        std::vector<uint8_t> out(text.size() * 5 + 16);
+        RxDeliver(reinterpret_cast<const uint8_t*>(text.data()), out.data(), text.size(), out.size());
+        wait = kSettleMs;
+    } else if (step.startsWith("flood:")) {
+        Flood(w, step.mid(6).toInt(), [w, steps] { RunSteps(w, steps); });
+        return;
     } else if (step == "shot") {
         w->grab().save(Env("OXEL_SCREENSHOT"), "PNG");
     }
