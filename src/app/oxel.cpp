@@ -19,6 +19,7 @@
 #include "app/toolbar.h"
 #include "app/utils.h"
 #include "backend/backend.h"
+#include "backend/comport.h"
 #include "backend/inactivity.h"
 #include "backend/plinkfe.h"
 #include "backend/telnetc.h"
@@ -32,6 +33,7 @@
 #include "script/script_cmds.h"
 #include "script/scripting.h"
 #include "script/shellvar.h"
+#include "servers/telnetd.h"
 
 #define OXEL_MODULE "oxel"
 
@@ -377,7 +379,10 @@ void SetMeasuredCharSize(int width, int height) {
 bool FrameInitialised() { return g_initialised.load(); }
 void SetFrameInitialised(bool on) { g_initialised.store(on); }
 
-void OxelFrameTick() { TimerTick(); }
+void OxelFrameTick() {
+    TimerTick();
+    ComBreakIndicatorTick();
+}
 
 void ErrorReport(const char* file, int line, const char* fmt, ...) {
     int err = errno;
@@ -389,6 +394,12 @@ void ErrorReport(const char* file, int line, const char* fmt, ...) {
     char head[256];
     std::snprintf(head, sizeof head, "ERROR (%s %d SVN[%d])", file, line, kSvnRevision);
     std::string caption = sys.empty() ? head : std::string(head) + ": " + text;
+    // Remote users see the report too, framed so it stands out from target text.
+    const std::string stars(52, '*');
+    std::string remote = stars + "\r\n\r\n            ERROR on OXEL TELNET SERVER\r\n" + caption + "\r\n";
+    if (!sys.empty()) remote += sys + "\r\n";
+    remote += stars + "\r\n";
+    TelnetdBroadcast(remote.data(), remote.size());
     if (shell_getenv("SHOW_LASTERROR_TO_CONSOLE")) {
         // The system text carries its own line end, as the console form expects.
         if (sys.empty()) console_printf("###...\r\n%s\r\n###\r\n", caption.c_str());

@@ -45,13 +45,6 @@ ShellVar* FindLocked(const char* name) {
     return nullptr;
 }
 
-size_t LastSeparator(const std::string& path) {
-    size_t a = path.rfind('/'), b = path.rfind('\\');
-    if (a == std::string::npos) return b;
-    if (b == std::string::npos) return a;
-    return std::max(a, b);
-}
-
 std::optional<std::string> Computed(const char* name) {
     if (std::strcmp(name, "THISSCRIPTDIR") == 0 || std::strcmp(name, "THISSCRIPTNAME") == 0) {
         std::string path;
@@ -60,7 +53,7 @@ std::optional<std::string> Computed(const char* name) {
             path = g_scriptPath;
         }
         if (path.empty()) return std::nullopt;
-        size_t sep = LastSeparator(path);
+        size_t sep = path.find_last_of("/\\");
         bool wantDir = std::strcmp(name, "THISSCRIPTDIR") == 0;
         if (sep == std::string::npos) return wantDir ? std::string(".") : path;
         return wantDir ? path.substr(0, sep) : path.substr(sep + 1);

@@ -108,6 +108,20 @@ TEST(CommandLine, PortNotFoundAsksFirst) {
     EXPECT_EQ(p.Err(), box);
 }
 
+// oxel-cli delivers the one-second frame tick: an inactivity timeout of three
+// seconds runs its course.
+TEST(CommandLine, FrameTickDrivesTheInactivityTimeout) {
+    TempDir home;
+    home.Write("idle.ct",
+               "###################################################\n#\n"
+               "INACTIVITY_TIMEOUT       3\n");
+    Proc p(CliPath(), {"-H", home.File("idle.ct")}, {"OXEL_HOME=" + home.path()});
+    ASSERT_TRUE(p.WaitOutput("* open a new Oxel session.              *\r\n", 20000)) << p.Out();
+    EXPECT_NE(p.Out().find("* Dropping backend connection now...    *\r\n"), std::string::npos);
+    p.Signal(SIGTERM);
+    EXPECT_EQ(p.Wait(20000), 0);
+}
+
 TEST(CommandLine, SigintStopsToo) {
     TempDir home;
     Proc p(CliPath(), {"-H"}, {"OXEL_HOME=" + home.path()});

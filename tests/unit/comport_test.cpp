@@ -298,6 +298,8 @@ TEST_F(ComPort, FarEndGoneClosesOnceAndNextKeyReconnects) {
     EXPECT_NE(console.find("#   click the 'Reconnect' toolbar button\r\n"), std::string::npos);
 
     // The board still away: the key's attempt (a reopen) fails, the flag stays.
+    // (Its old /dev/pts number may already serve another test's terminal.)
+    Dev(3, "/dev/oxel-no-such-board");
     EXPECT_EQ(ReopenConnection(), 0);
     EXPECT_TRUE(BackendLostConnection());
 

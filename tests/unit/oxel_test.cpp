@@ -260,6 +260,39 @@ TEST_F(Startup, BackendOutOfRangeBecomesComPort) {
     EXPECT_TRUE(comTicked);
 }
 
+// The last state a face was told for a menu item, or -1.
+int LastState(const std::vector<std::pair<int, bool>>& calls, int id) {
+    int state = -1;
+    for (auto [i, on] : calls)
+        if (i == id) state = on;
+    return state;
+}
+
+TEST_F(Startup, MenuStateFollowsTheConfiguration) {
+    home.Write("menus.ct", std::string(kHeader) + "CONSOLE_READONLY         TRUE\nTOOLBAR_VISIBLE          FALSE\n");
+    EXPECT_EQ(Start({home.File("menus.ct")}), -1);
+    EXPECT_EQ(LastState(ui.menuEnabled, 448), 1);   // Edit Config: there is a file
+    EXPECT_EQ(LastState(ui.menuEnabled, 417), 1);   // Xmodem: COM port backend
+    for (int id : {410, 452, 453, 454}) EXPECT_EQ(LastState(ui.menuEnabled, id), 0) << id;
+    EXPECT_EQ(LastState(ui.menuChecked, 482), 1);   // Readonly
+    EXPECT_EQ(LastState(ui.menuChecked, 442), 0);   // ToolBar
+    EXPECT_EQ(LastState(ui.menuChecked, 445), 1);   // StatusBar
+
+    // A face that builds its menus later asks for the same state again.
+    g_cfg.BACKEND = 2;
+    ui.Reset();
+    OxelSyncMenus();
+    EXPECT_EQ(LastState(ui.menuEnabled, 417), 0);
+    EXPECT_EQ(LastState(ui.menuChecked, 449), 1);
+    EXPECT_EQ(LastState(ui.menuChecked, 404), 0);
+    EXPECT_EQ(LastState(ui.menuChecked, 482), 1);
+
+    OxelShutdown();
+    ui.Reset();
+    EXPECT_EQ(Start({}), -1);
+    EXPECT_EQ(LastState(ui.menuEnabled, 448), 0);   // no file to edit
+}
+
 class Reports : public ::testing::Test {
 protected:
     void SetUp() override {

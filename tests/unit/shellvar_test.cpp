@@ -26,6 +26,7 @@ protected:
     }
     void TearDown() override {
         SetFrameInitialised(false);
+        ShellSetScriptPath(nullptr);
         ShellVarClear();
     }
     // Names in listing order, read back from what the console shows.
@@ -113,6 +114,19 @@ TEST_F(ShellVars, ReadOnlyNames) {
     for (const char* name : {"THISSCRIPTDIR", "THISSCRIPTNAME", "OXEL_BACKEND"})
         EXPECT_EQ(shell_setenv(name, "x"), -1) << name;
     EXPECT_FALSE(shell_getenv("THISSCRIPTDIR"));
+    EXPECT_FALSE(shell_getenv("THISSCRIPTNAME"));
+
+    struct { const char* path; const char* dir; const char* name; } scripts[] = {
+        {"/home/u/scripts/boot.scr", "/home/u/scripts", "boot.scr"},
+        {"C:\\oxel\\scripts\\old.scr", "C:\\oxel\\scripts", "old.scr"},
+        {"/mixed\\dir/x.scr", "/mixed\\dir", "x.scr"},
+    };
+    for (const auto& s : scripts) {
+        ShellSetScriptPath(s.path);
+        EXPECT_EQ(shell_getenv("THISSCRIPTDIR").value_or("?"), s.dir) << s.path;
+        EXPECT_EQ(shell_getenv("THISSCRIPTNAME").value_or("?"), s.name) << s.path;
+    }
+    ShellSetScriptPath(nullptr);
     EXPECT_FALSE(shell_getenv("THISSCRIPTNAME"));
 
     const char* kinds[] = {"NONE", "COMPORT", "TELNET", "MONCMD", "PLINK", "???"};

@@ -97,8 +97,8 @@ void CliUi::Quit(int status) {
     cv_.notify_all();
 }
 
-int CliUi::WaitForQuit() {
+std::optional<int> CliUi::WaitForQuit(std::chrono::milliseconds timeout) {
     std::unique_lock l(mu_);
-    cv_.wait(l, [this] { return quit_; });
+    if (!cv_.wait_for(l, timeout, [this] { return quit_; })) return std::nullopt;
     return status_;
 }

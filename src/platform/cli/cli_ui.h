@@ -2,6 +2,7 @@
 // error answered from OXEL_ANSWERS (else with their first button).
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -32,8 +33,8 @@ public:
     bool ShowDialog(const std::string&) override { return false; }
     void Quit(int status) override;
 
-    // Blocks until Quit; returns its status.
-    int WaitForQuit();
+    // Blocks until Quit or until the time passes; the status once Quit came.
+    std::optional<int> WaitForQuit(std::chrono::milliseconds timeout);
 
 private:
     std::optional<std::string> NextAnswerWord();

@@ -1,11 +1,13 @@
 // oxel-cli: the program in a terminal or with no terminal at all.
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <mutex>
 #include <thread>
 
@@ -14,25 +16,6 @@
 #include "platform/cli/cli_ui.h"
 
 namespace {
-
-// SIGINT and SIGTERM end the run in order, through the same shutdown as a
-// closed window; a dedicated thread turns the signal into a request. A second
-// signal ends a shutdown that hangs.
-void StartSignalThread() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    std::thread([set] {
-        int sig = 0;
-        sigwait(&set, &sig);
-        RequestShutdown(0);
-        sigwait(&set, &sig);
-        std::fflush(nullptr);
-        std::_Exit(0);
-    }).detach();
-}
 
 // A fatal exit still restores the terminal and writes the screen dump. It may
 // come from the input thread itself, which the console's exit step joins, so
@@ -54,6 +37,25 @@ void AtFatalExit() {
     d->cv.wait_for(l, std::chrono::seconds(2), [&] { return d->done; });
 }
 
+// SIGINT and SIGTERM end the run in order, through the same shutdown as a
+// closed window; a dedicated thread turns the signal into a request. A second
+// signal ends a shutdown that hangs.
+void StartSignalThread() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    std::thread([set] {
+        int sig = 0;
+        sigwait(&set, &sig);
+        RequestShutdown(0);
+        sigwait(&set, &sig);
+        std::fflush(nullptr);
+        std::_Exit(0);
+    }).detach();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -64,7 +66,17 @@ int main(int argc, char** argv) {
     int status = OxelStart(argc, argv, face);
     if (status >= 0) return status;
     CliStartInput();
-    status = face.WaitForQuit();
+    // The main thread is this face's user-interface thread: it delivers the
+    // one-second frame tick until the run is asked to end.
+    auto next = std::chrono::steady_clock::now();
+    std::optional<int> quit;
+    while (!quit) {
+        next += std::chrono::seconds(1);
+        auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - std::chrono::steady_clock::now());
+        quit = face.WaitForQuit(std::max(wait, std::chrono::milliseconds(0)));
+        if (!quit) OxelFrameTick();
+    }
+    status = *quit;
     OxelShutdown();
     CliAtExit();
     // Reader, server and script threads are detached: end without running

@@ -16,6 +16,7 @@ int main(int argc, char** argv) {
     int status = OxelStart(argc, argv, face);
     if (status >= 0) return status;
     window.BuildMenus();
+    OxelSyncMenus();
     window.show();
     QTimer tick;
     QObject::connect(&tick, &QTimer::timeout, [] { OxelFrameTick(); });
