@@ -18,6 +18,7 @@
 #include "console/capture.h"
 #include "log/srvrtrace.h"
 #include "platform/ui.h"
+#include "script/scripting.h"
 
 extern char** environ;
 
@@ -168,6 +169,7 @@ void RegisterOwn() {
     CommandRegister({CMD_CFG_MISC, "&Config", "", [] { ui().ShowDialog("Miscellaneous Configuration"); }});
     CommandRegister({CMD_FKEY2SCRIPT, "&Scripts", "", [] { Fkey2ScriptMenu(); }});
     CommandRegister({CMD_ABOUT, "&Help", "", [] { ui().ShowDialog("About Oxel"); }});
+    CommandRegister({428, "&Xamo", "&Moncmd", [] { run_script("moncmd.scr", nullptr); }});
     for (const HelpTopic& h : kHelp) CommandRegister({h.id, "&Help", "", [id = h.id] { HelpOpen(id); }});
     CaptureRegisterCommands();
 }
