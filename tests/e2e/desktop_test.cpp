@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -137,6 +138,26 @@ TEST_F(Desktop, StatusFieldsAndUnavailableCommands) {
     EXPECT_EQ(r.at("menus"), "&File,&Edit,&View,&Config,&Logging,&Scripts,Se&rvers,&Transfer,&Xamo,&Help");
     // Servers -> FTP has no owner in this build yet; the status bar says so.
     EXPECT_EQ(run.reports[1].at("message"), "not available in this build");
+}
+
+TEST_F(Desktop, DesktopDialogsOpenWithTheirTitles) {
+    home.Write("config/d.ct", "########\nCOMPORT                 1025\n");
+    const struct {
+        int id;
+        const char* title;
+    } dialogs[] = {
+        {484, "File Check: MD5SUM/CRC32..."}, {488, "Oxel Configuration (SVN: 1437)..."},
+        {406, "Miscellaneous Configuration"},  {408, "Function Key Configuration"},
+        {460, "Buttons Configuration"},       {426, "About Oxel"},
+    };
+    std::string steps;
+    for (const auto& d : dialogs) steps += "cmd:" + std::to_string(d.id) + ";report;close;";
+    steps += "report";
+    DesktopRun run = RunDesktop(home, {"d.ct"}, steps);
+    EXPECT_EQ(run.result.status, 0) << run.result.err;
+    ASSERT_EQ(run.reports.size(), std::size(dialogs) + 1) << run.result.err;
+    for (size_t i = 0; i < std::size(dialogs); ++i) EXPECT_EQ(run.reports[i].at("dialog"), dialogs[i].title);
+    EXPECT_EQ(run.reports.back().at("dialog"), "");
 }
 
 TEST_F(Desktop, ConsoleRowsTakenOffWhenTheScreenIsTooSmall) {

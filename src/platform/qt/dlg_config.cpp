@@ -25,6 +25,7 @@
 
 #include "app/oxel.h"
 #include "backend/backend.h"
+#include "backend/comport.h"
 #include "config/configfile.h"
 #include "config/configrecord.h"
 #include "platform/qt/qt_ui.h"
@@ -100,11 +101,18 @@ void OpenConfig(QWidget* parent) {
     // Serial part.
     auto* ser = new QGroupBox("Serial", &dlg);
     auto* sg = new QFormLayout(ser);
-    auto* port = new QSpinBox(ser);
-    port->setRange(0, 1026);
-    port->setSpecialValueText("NONE");
-    port->setValue(g_cfg.COMPORT);
-    port->setToolTip("COM port number; 1024 TEST, 1025 loopback, 1026 any");
+    auto* port = new QComboBox(ser);
+    port->setToolTip("The serial port, or the loop-back and test ports");
+    auto fillPorts = [port] {
+        port->clear();
+        for (const std::string& entry : ComPortList()) {
+            const int n = ComPortFromEntry(entry);
+            if (n >= 0) port->addItem(QString::fromStdString(entry), n);
+        }
+        const int at = port->findData(static_cast<int>(g_cfg.COMPORT));
+        port->setCurrentIndex(std::max(0, at));
+    };
+    fillPorts();
     auto* scan = new QPushButton("PortScan", ser);
     auto* portRow = new QHBoxLayout;
     portRow->addWidget(port, 1);
@@ -207,7 +215,10 @@ void OpenConfig(QWidget* parent) {
         directory->setChecked(true);
         bb->button(QDialogButtonBox::Ok)->click();
     });
-    QObject::connect(scan, &QPushButton::clicked, &dlg, [] { ui().StatusRefresh(); });
+    QObject::connect(scan, &QPushButton::clicked, &dlg, [fillPorts] {
+        ComRequestRescan();
+        fillPorts();
+    });
     QObject::connect(browse, &QPushButton::clicked, &dlg, [&] {
         directory->setChecked(true);
         QString f = QFileDialog::getOpenFileName(&dlg, "Oxel Config Files:", dir, "Oxel Config Files (*.CT *.ct)");
@@ -243,7 +254,13 @@ void OpenConfig(QWidget* parent) {
         if (!chosenFile.isEmpty()) LoadChosen(chosenFile);
         return;
     }
-    g_cfg.COMPORT = port->value();
+    // A change of backend or port closes the old connection with its own settings.
+    const int newBackend = choice->checkedId() == 2 ? 2 : choice->checkedId() == 4 ? 4 : 1;
+    const int newPort = port->currentIndex() >= 0 ? port->currentData().toInt() : g_cfg.COMPORT;
+    const bool wasUp = BackendConnected();
+    const bool change = newBackend != g_cfg.BACKEND || newPort != g_cfg.COMPORT;
+    if (wasUp && change) CloseConnection();
+    g_cfg.COMPORT = newPort;
     const int r = rate->currentText().toInt();
     if (r > 0) g_cfg.BAUDRATE = r;
     g_cfg.BYTESIZE = static_cast<uint8_t>(bits->currentText().toInt());
@@ -258,7 +275,7 @@ void OpenConfig(QWidget* parent) {
     g_cfg.FLOWCTRL = fc;
     g_cfg.DTR_STATE = dtrset->isChecked() ? 1 : 0;
     g_cfg.RTS_STATE = rtsset->isChecked() ? 1 : 0;
-    g_cfg.BACKEND = choice->checkedId() == 2 ? 2 : choice->checkedId() == 4 ? 4 : 1;
+    g_cfg.BACKEND = newBackend;
     g_cfg.COMPORTALT = altOn->isChecked() ? alt->text().toInt() : 0;
     if (g_cfg.BACKEND == 2) {
         CFG_SET_STRING(g_cfg.BACKENT_TELNET_SYS, sysname->text().trimmed().toStdString().c_str());
@@ -268,8 +285,11 @@ void OpenConfig(QWidget* parent) {
         CFG_SET_STRING(g_cfg.BACKENT_PLINK_ARGS, plink->text().trimmed().toStdString().c_str());
     }
     ConfigSetSessionOnlyBackend(false);
-    if (BackendConnected() && !ReopenConnection())
-        QMessageBox::warning(parent, "Oxel Configuration", "Configuration failed!");
+    // A port that is open takes the new settings; another backend reconnects.
+    if (wasUp) {
+        const bool ok = change ? OpenConnection() != 0 : (g_cfg.BACKEND != 1 || ApplyCommSettings() != 0);
+        if (!ok) QMessageBox::warning(parent, "Oxel Configuration", "Configuration failed!");
+    }
     ui().StatusRefresh();
 }
 

@@ -4,6 +4,7 @@
 //   report          append the window's state to the report file
 //   resize:WxH      resize the main window (and let the layout settle)
 //   cmd:ID          run a main-window command as a menu click does
+//   close           close the dialog that is open
 //   shot            grab the window into the PNG file OXEL_SCREENSHOT
 //   rx:TEXT         deliver TEXT (escapes expanded) as if the target sent it
 //   flood:MS        for MS milliseconds a thread delivers target output at
@@ -68,6 +69,11 @@ void Report(MainWindow* w) {
     const QStringList fields = d->Status()->Texts();
     for (int i = 0; i < fields.size(); ++i) s << "status" << i << "=" << fields[i] << "\n";
     s << "message=" << w->statusBar()->currentMessage() << "\n";
+    QWidget* dialog = QApplication::activeModalWidget();
+    if (!dialog)
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (top != w && top->isVisible() && top->isWindow() && !top->windowTitle().isEmpty()) dialog = top;
+    s << "dialog=" << (dialog ? dialog->windowTitle() : QString()) << "\n";
     QStringList menus;
     for (QAction* a : w->menuBar()->actions()) menus << a->text();
     s << "menus=" << menus.join(',') << "\n";
@@ -159,7 +165,13 @@ void RunSteps(MainWindow* w, std::shared_ptr<QStringList> steps) {
         if (wh.size() == 2) w->resize(wh[0].toInt(), wh[1].toInt());
         wait = kSettleMs;
     } else if (step.startsWith("cmd:")) {
+        // A command may open a modal dialog: the next steps run inside it.
+        QTimer::singleShot(kSettleMs, w, [w, steps] { RunSteps(w, steps); });
         w->Desktop()->Run(step.mid(4).toInt());
+        return;
+    } else if (step == "close") {
+        if (QWidget* m = QApplication::activeModalWidget()) m->close();
+        else if (QWidget* a = QApplication::activeWindow(); a && a != w) a->close();
         wait = kSettleMs;
     } else if (step.startsWith("rx:")) {
         const std::string text = ExpandEscapes(step.mid(3).toStdString());
