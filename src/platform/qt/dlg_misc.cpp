@@ -14,9 +14,11 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "config/configrecord.h"
+#include "console/screenbuf.h"
 #include "platform/qt/qt_ui.h"
 #include "platform/ui.h"
 
@@ -155,9 +157,12 @@ void OpenMisc(QWidget* parent) {
     g_cfg.ACH_CSUM_METHOD = csum->currentText().toInt();
     g_cfg.TABSTOP = tab->value();
     g_cfg.DELAY_BETWEEN_CHARS = delay->value();
-    g_cfg.VSCROLL_BUFSIZ = vscroll->value();
+    if (vscroll->value() != g_cfg.VSCROLL_BUFSIZ) ConsoleResizeRing(vscroll->value());
     CFG_SET_STRING(g_cfg.EDITOR, editor->text().toStdString().c_str());
     CFG_SET_STRING(g_cfg.TITLEBAR, title->text().toStdString().c_str());
+    // A title of its own replaces the window title at once ("Oxel" keeps the
+    // configuration's name in it until the next load).
+    if (std::string(g_cfg.TITLEBAR) != "Oxel") ui().SetTitle(g_cfg.TITLEBAR);
     for (const Colour& c : *colours) *c.key = c.value;
     ui().MenuCheck(474, g_cfg.RIGHT_BTTN_PASTE != 0);
     ui().MenuCheck(482, g_cfg.CONSOLE_READONLY != 0);
