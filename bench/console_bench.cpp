@@ -47,6 +47,11 @@ const std::string& Output() {
     return data;
 }
 
+const std::string& LogPath() {
+    static const std::string path = TempFileName("oxel_bench_log");
+    return path;
+}
+
 void Setup() {
     static bool done = false;
     if (done) return;
@@ -55,8 +60,7 @@ void Setup() {
     g_cfg.VT100_EMULATION = 1;
     g_cfg.CHAR_ATTRIBUTES = 1;
     g_cfg.LOGGING_ENABLED = 1;
-    static std::string log = TempFileName("oxel_bench_log");
-    CFG_SET_STRING(g_cfg.LOGGING_FILENAME, log.c_str());
+    CFG_SET_STRING(g_cfg.LOGGING_FILENAME, LogPath().c_str());
     SetFrameInitialised(true);
     ConsoleInit(1200, 250);
     ConsoleResizeChars(40, 80);
@@ -105,4 +109,12 @@ BENCHMARK(BM_Memcpy)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime(
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    LogClose();
+    std::remove(LogPath().c_str());
+    return 0;
+}

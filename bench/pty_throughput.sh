@@ -45,7 +45,8 @@ def bench_oxel():
     home = os.path.join(work, "home")
     os.makedirs(home, exist_ok=True)
     with open(os.path.join(home, "defcfg.ct"), "w") as f:
-        f.write("COMPORT 3\nBAUDRATE 115200\nVT100_EMULATION TRUE\n")
+        f.write("###################################################\n#\n# Oxel configuration file\n#\n"
+                "COMPORT 3\nBAUDRATE 115200\nVT100_EMULATION TRUE\n")
     env = dict(os.environ, OXEL_HOME=home, CONSOLE_ROWS="40", CONSOLE_COLS="80")
     proc = subprocess.Popen([cli, "-D", "COMDEV_3=" + dev], stdin=subprocess.DEVNULL,
                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env)

@@ -211,6 +211,7 @@ void LoadConfiguration(int cmd) {
         ConfigSetSessionOnlyBackend(g_cfg.BACKEND == 1 && g_cfg.COMPORT == 0);
     }
     ShellSetSystemVars();
+    ConsoleApplyConfig();   // tab stop, colours, ring size from the loaded file
 }
 
 // Step 5.

@@ -474,10 +474,10 @@ int TelnetConfigApply(const std::string& hostPort, bool autoRestart, bool lineMo
 }
 
 void NetBackendsInit() {
-    CommandRegister({kMenuTelnet, "&Config/&Backend", "&Telnet",
+    CommandRegister({kMenuTelnet, "&Config/&Backend", "&Telnet...",
                      [] { ui().ShowDialog("Telnet Backend Config..."); }, true});
-    CommandRegister({457, "&Config/&Backend", "&Plink", [] { ui().ShowDialog("PLINK Backend Config..."); }, true});
-    CommandRegister({450, "&Config/&Backend", "&Moncmd",
+    CommandRegister({457, "&Config/&Backend", "&Plink...", [] { ui().ShowDialog("PLINK Backend Config..."); }, true});
+    CommandRegister({450, "&Config/&Backend", "&Moncmd...",
                      [] { ui().ShowDialog("Moncmd Backend Config..."); }, true});
-    CommandRegister({470, "&Servers", "T&unnel", [] { ui().ShowDialog("OxelTunnel Connection..."); }, false});
+    CommandRegister({470, "&Servers", "T&unnel...", [] { ui().ShowDialog("OxelTunnel Connection..."); }, false});
 }

@@ -284,7 +284,8 @@ void ConsoleApplyConfig() {
         appliedBg = ConsoleBackgroundColour();
         ConsoleResetColours();
     }
-    ConsoleResizeRing(g_cfg.VSCROLL_BUFSIZ);
+    // Zero: no configuration has been read yet (the defaults give 32768).
+    if (g_cfg.VSCROLL_BUFSIZ > 0) ConsoleResizeRing(g_cfg.VSCROLL_BUFSIZ);
 }
 
 bool ConsoleReady() {

@@ -4,6 +4,7 @@
 #include <pty.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include "proc.h"
@@ -59,4 +60,55 @@ TEST(CliConsole, CtrlBracketQuitsFromATerminal) {
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     close(master);
+}
+
+// Target output on a serial pseudo-terminal reaches standard output byte for
+// byte, and the dump holds the screen as text.
+TEST(CliConsole, SerialOutputIsShownAndDumped) {
+    TempDir home;
+    home.Write("defcfg.ct",
+               "###################################################\n#\n# Oxel configuration file\n#\n"
+               "COMPORT 3\nBAUDRATE 115200\n");
+    int master = -1, slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    termios t{};
+    tcgetattr(slave, &t);
+    cfmakeraw(&t);
+    tcsetattr(slave, TCSANOW, &t);
+    const std::string dev = ttyname(slave);
+    const std::string dump = home.File("screen.txt");
+    Proc p(CliPath(), {"-D", "COMDEV_3=" + dev},
+           {"OXEL_HOME=" + home.path(), "OXEL_SCREEN_DUMP=" + dump, "CONSOLE_ROWS=24", "CONSOLE_COLS=80"});
+    const std::string sent = "boot: ok   \r\n\x1b[31mred\x1b[0m line\r\n$ ";
+    // Resend until the port is open and the text shows.
+    bool shown = false;
+    for (int i = 0; i < 20 && !shown; ++i) {
+        ASSERT_EQ(write(master, sent.data(), sent.size()), static_cast<ssize_t>(sent.size()));
+        shown = p.WaitOutput("$ ", 1000);
+    }
+    ASSERT_TRUE(shown);
+    EXPECT_NE(p.Out().find(sent), std::string::npos) << "bytes reach stdout unchanged";
+    // Standard input is the keyboard: typed bytes reach the target.
+    p.Write("ls\r");
+    std::string typed;
+    for (int i = 0; i < 100 && typed.find("ls\r") == std::string::npos; ++i) {
+        pollfd fd{master, POLLIN, 0};
+        char buf[64];
+        if (poll(&fd, 1, 100) > 0) {
+            ssize_t n = read(master, buf, sizeof buf);
+            if (n > 0) typed.append(buf, static_cast<size_t>(n));
+        }
+    }
+    EXPECT_EQ(typed, "ls\r");
+    p.Signal(SIGTERM);
+    EXPECT_EQ(p.Wait(10000), 0);
+    std::string text = home.Read("screen.txt");
+    // A resend may follow a first copy cut short when the port opened, so
+    // look at the last copy: trailing blanks cut, escapes gone, rows joined.
+    const size_t red = text.rfind("\nred line\n$");
+    ASSERT_NE(red, std::string::npos) << text;
+    EXPECT_TRUE(text.substr(0, red).ends_with("boot: ok")) << text;
+    EXPECT_EQ(text.find("\x1b"), std::string::npos);
+    close(master);
+    close(slave);
 }

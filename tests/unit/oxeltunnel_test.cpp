@@ -58,7 +58,8 @@ TEST_F(TunnelTest, ReceivedDataIsMirroredAndStopClosesQuietly) {
 }
 
 // The loopback port stands in for the target: what the tunnel server sends
-// is written to the backend and comes back as received data.
+// is written to the backend and comes back as received data, which the
+// received-data path copies to the tunnel.
 TEST_F(TunnelTest, BytesFromTheServerReachTheBackend) {
     g_cfg.BACKEND = 1;
     g_cfg.COMPORT = 1025;
@@ -69,6 +70,8 @@ TEST_F(TunnelTest, BytesFromTheServerReachTheBackend) {
     ASSERT_TRUE(WaitFor([] { return TunnelUp(); }));
     server.Send("ver\r");
     EXPECT_TRUE(WaitFor([&] { return ui.Console().find("ver\r\n") != std::string::npos; })) << ui.Console();
+    // ... and the target's answer (here the same bytes) goes back to the server.
+    EXPECT_EQ(server.Read(5), "ver\r\n");
 }
 
 TEST_F(TunnelTest, ServerDropIsShown) {

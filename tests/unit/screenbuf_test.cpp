@@ -236,3 +236,28 @@ TEST_F(ScreenBuf, FontInfoRoundTrip) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ScreenBuf, ApplyConfigTakesModeColoursAndRing) {
+    g_cfg.VSCROLL_BUFSIZ = 0;   // nothing read yet
+    ConsoleApplyConfig();
+    EXPECT_TRUE(ui.Boxes().empty());
+    g_cfg.CHAR_ATTRIBUTES = 1;
+    g_cfg.TEXT_COLOR = 0x123456;
+    g_cfg.VSCROLL_BUFSIZ = 1000;
+    ConsoleApplyConfig();
+    ConsoleApplyConfig();
+    EXPECT_EQ(ui.Boxes().size(), 1u) << "one VScroll Size Error box";
+    EXPECT_TRUE(ConsolePerCellColours());
+    EXPECT_EQ(ConsoleCurrentFg(), 0x123456u);
+    uint32_t fg[kCols];
+    ConsoleCopyRow(0, nullptr, fg, nullptr, kCols);
+    EXPECT_EQ(fg[0], 0x123456u);
+    g_cfg.CHAR_ATTRIBUTES = 0;
+    g_cfg.TEXT_COLOR = 0;
+    ConsoleApplyConfig();
+    EXPECT_FALSE(ConsolePerCellColours());
+}
+
+}  // namespace

@@ -1,6 +1,8 @@
 #include "platform/cli/cli_console.h"
 
+#include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -22,6 +24,7 @@ constexpr char kCtrlBracket = 0x1D;
 struct CliInput {
     std::thread reader;
     int stopPipe[2] = {-1, -1};
+    int winchPipe[2] = {-1, -1};   // the terminal was resized
     bool rawMode = false;
     termios saved{};
 };
@@ -49,19 +52,32 @@ void LeaveRawMode() {
     g_in.rawMode = false;
 }
 
+void OnWinch(int) {
+    ssize_t w = write(g_in.winchPipe[1], "w", 1);
+    (void)w;
+}
+
 // Reads standard input into the typed-character path until end of file or
 // the stop pipe. End of file only stops reading: a run without input (CI,
 // a closed pipe) goes on until it is told to end.
 void ReadInput(int stopFd) {
-    bool escape = false;
+    bool escape = false, open = true;
     char buf[256];
     for (;;) {
-        pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {stopFd, POLLIN, 0}};
-        if (poll(fds, 2, -1) < 0) continue;
+        pollfd fds[3] = {{open ? STDIN_FILENO : -1, POLLIN, 0}, {stopFd, POLLIN, 0}, {g_in.winchPipe[0], POLLIN, 0}};
+        if (poll(fds, 3, -1) < 0) continue;
         if (fds[1].revents) return;
+        if (fds[2].revents) {
+            ssize_t r = read(g_in.winchPipe[0], buf, sizeof buf);
+            (void)r;
+            SizeFromTerminal();
+        }
         if (!fds[0].revents) continue;
         ssize_t n = read(STDIN_FILENO, buf, sizeof buf);
-        if (n <= 0) return;
+        if (n <= 0) {
+            open = false;   // end of input: keep following resizes until stopped
+            continue;
+        }
         for (ssize_t i = 0; i < n; ++i) {
             char ch = buf[i];
             if (g_in.rawMode && escape) {
@@ -88,6 +104,7 @@ void CliStartInput() {
     SizeFromTerminal();
     if (g_in.reader.joinable()) return;
     if (pipe(g_in.stopPipe) != 0) return;
+    if (pipe2(g_in.winchPipe, O_NONBLOCK | O_CLOEXEC) == 0) signal(SIGWINCH, OnWinch);
     EnterRawMode();
     g_in.reader = std::thread(ReadInput, g_in.stopPipe[0]);
 }
@@ -99,6 +116,7 @@ void CliAtExit() {
         g_in.reader.join();
         close(g_in.stopPipe[0]);
         close(g_in.stopPipe[1]);
+        signal(SIGWINCH, SIG_DFL);
     }
     LeaveRawMode();
     KeyboardPasteWait();

@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QFontDatabase>
 #include <QLabel>
 #include <QMenuBar>
@@ -100,4 +101,9 @@ void MainWindow::closeEvent(QCloseEvent* e) {
 void MainWindow::changeEvent(QEvent* e) {
     if (e->type() == QEvent::WindowStateChange) ConsoleSetMinimised(isMinimized());
     QMainWindow::changeEvent(e);
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* e) {
+    console_->setFocus();
+    QApplication::sendEvent(console_, e);
 }

@@ -36,6 +36,8 @@ public:
 protected:
     void closeEvent(QCloseEvent* e) override;
     void changeEvent(QEvent* e) override;
+    // Keys that reach the main window belong to the console.
+    void keyPressEvent(QKeyEvent* e) override;
 
 private:
     ConsoleView* console_;
