@@ -154,24 +154,34 @@ void ToggleKey(int32_t& key, int id) {
     ui().Relayout();
 }
 
+// The desktop's commands yield to a module that registered the same id.
+bool Registered(int id) {
+    for (const CommandEntry& e : CommandTable())
+        if (e.id == id) return true;
+    return false;
+}
+
+void Own(CommandEntry e) {
+    if (!Registered(e.id)) CommandRegister(std::move(e));
+}
+
 void RegisterOwn() {
-    CommandRegister({CMD_FILE_NEW, "&File", "&New", [] { StartSecondCopy(); }});
-    CommandRegister({CMD_FILE_VALIDATE, "&File", "&Validate...",
-                     [] { ui().ShowDialog("File Check: MD5SUM/CRC32..."); }});
-    CommandRegister({CMD_FILE_EXIT, "&File", "E&xit", [] { RequestShutdown(0); }});
+    Own({CMD_FILE_NEW, "&File", "&New", [] { StartSecondCopy(); }});
+    Own({CMD_FILE_VALIDATE, "&File", "&Validate...", [] { ui().ShowDialog("File Check: MD5SUM/CRC32..."); }});
+    Own({CMD_FILE_EXIT, "&File", "E&xit", [] { RequestShutdown(0); }});
     for (int id : {CMD_VIEW_TOOLBAR, CMD_VIEW_BUTTONS, CMD_VIEW_FUNCKEYS, CMD_VIEW_STATUSBAR})
-        CommandRegister({id, "&View", "", [id] { ViewToggle(id); }, true});
-    CommandRegister({CMD_TB_FUNCKEYS, "", "Toggle state (presence) of function key window",
-                     [] { ViewToggle(CMD_VIEW_FUNCKEYS); }});
-    CommandRegister({CMD_CFG_MAIN, "&Config", "", [] { ui().ShowDialog("Oxel Configuration"); }});
-    CommandRegister({CMD_CFG_BUTTONS, "&Config", "", [] { ui().ShowDialog(kButtonsDialog); }});
-    CommandRegister({CMD_CFG_FKEYS, "&Config", "", [] { ui().ShowDialog(kFkeysDialog); }});
-    CommandRegister({CMD_CFG_MISC, "&Config", "", [] { ui().ShowDialog("Miscellaneous Configuration"); }});
-    CommandRegister({CMD_FKEY2SCRIPT, "&Scripts", "", [] { Fkey2ScriptMenu(); }});
-    CommandRegister({CMD_ABOUT, "&Help", "", [] { ui().ShowDialog("About Oxel"); }});
-    CommandRegister({428, "&Xamo", "&Moncmd", [] { run_script("moncmd.scr", nullptr); }});
-    for (const HelpTopic& h : kHelp) CommandRegister({h.id, "&Help", "", [id = h.id] { HelpOpen(id); }});
-    CaptureRegisterCommands();
+        Own({id, "&View", "", [id] { ViewToggle(id); }, true});
+    Own({CMD_TB_FUNCKEYS, "", "Toggle state (presence) of function key window",
+         [] { ViewToggle(CMD_VIEW_FUNCKEYS); }});
+    Own({CMD_CFG_MAIN, "&Config", "", [] { ui().ShowDialog("Oxel Configuration"); }});
+    Own({CMD_CFG_BUTTONS, "&Config", "", [] { ui().ShowDialog(kButtonsDialog); }});
+    Own({CMD_CFG_FKEYS, "&Config", "", [] { ui().ShowDialog(kFkeysDialog); }});
+    Own({CMD_CFG_MISC, "&Config", "", [] { ui().ShowDialog("Miscellaneous Configuration"); }});
+    Own({CMD_FKEY2SCRIPT, "&Scripts", "", [] { Fkey2ScriptMenu(); }});
+    Own({CMD_ABOUT, "&Help", "", [] { ui().ShowDialog("About Oxel"); }});
+    Own({428, "&Xamo", "&Moncmd", [] { run_script("moncmd.scr", nullptr); }});
+    for (const HelpTopic& h : kHelp) Own({h.id, "&Help", "", [id = h.id] { HelpOpen(id); }});
+    if (!Registered(429)) CaptureRegisterCommands();
 }
 
 }  // namespace
@@ -199,8 +209,11 @@ std::string ToolBarToolTip(int id) {
 }
 
 void MainCommandsInit() {
-    RegisterOwn();
-    ButtonsInit();
+    static std::once_flag once;
+    std::call_once(once, [] {
+        RegisterOwn();
+        ButtonsInit();
+    });
     std::vector<CommandEntry> have = CommandTable();
     auto registered = [&](int id) {
         for (const auto& e : have)
