@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/commands.h"
+#include "app/toolbar.h"
 #include "app/utils.h"
 #include "backend/backend.h"
 #include "backend/comport.h"
@@ -496,6 +497,7 @@ int OxelStart(int argc, char** argv, Ui& face) {
     CommandRegister({CMD_REINIT, "", "", [] { Initialise(CMD_REINIT); }});
     ShellVarMenuInit();
     ConfigFileInit();
+    MainCommandsInit();
     // 8-9.
     face.SetTitle(g_cfg.TITLEBAR);
     CommandDispatch(CMD_INIT);

@@ -21,6 +21,7 @@
 #include "console/screenbuf.h"
 #include "console/vt100.h"
 #include "platform/qt/consoleview.h"
+#include "platform/qt/desktop.h"
 
 MainWindow::MainWindow() {
     auto* central = new QWidget(this);
@@ -38,64 +39,21 @@ MainWindow::MainWindow() {
     traceTabs_->hide();
     layout->addWidget(traceTabs_);
     setCentralWidget(central);
-    status_ = new QLabel(this);
-    statusBar()->addWidget(status_, 1);
+    desktop_ = new DesktopFrame(this, layout, console_, traceTabs_);
     console_->setFocus();
 }
 
 void MainWindow::BuildMenus() {
-    menuBar()->clear();
-    actions_.clear();
-    std::map<QString, QMenu*> menus;
-    auto menuFor = [&](const QString& path) {
-        QMenu* parent = nullptr;
-        QString sofar;
-        for (const QString& part : path.split('/')) {
-            sofar += "/" + part;
-            auto it = menus.find(sofar);
-            if (it == menus.end()) {
-                QMenu* m = parent ? parent->addMenu(part) : menuBar()->addMenu(part);
-                if (!parent) {
-                    // While a menu is open the emulator passes bytes through raw.
-                    connect(m, &QMenu::aboutToShow, this, [] { Vt100SetMenuOpen(true); });
-                    connect(m, &QMenu::aboutToHide, this, [] { Vt100SetMenuOpen(false); });
-                }
-                it = menus.emplace(sofar, m).first;
-            }
-            parent = it->second;
-        }
-        return parent;
-    };
-    for (const CommandEntry& e : CommandTable()) {
-        if (e.text.empty() || e.menu.empty()) continue;
-        QAction* a = menuFor(QString::fromStdString(e.menu))->addAction(QString::fromStdString(e.text));
-        a->setCheckable(e.checkable);
-        const int id = e.id;
-        connect(a, &QAction::triggered, this, [this, id] {
-            if (!CommandDispatch(id)) statusBar()->showMessage(kNotAvailable, 5000);
-        });
-        actions_[id] = a;
-    }
-    QAction* exit = menuFor("&File")->addAction("E&xit");
-    connect(exit, &QAction::triggered, this, &QWidget::close);
     if (!ConsoleReady()) ConsoleInit(1200, 250);
+    desktop_->BuildMenus();
     Relayout();
 }
 
-void MainWindow::RefreshStatus() {}
+void MainWindow::RefreshStatus() { desktop_->RefreshStatus(); }
 
-void MainWindow::EnableCommand(int id, bool on) {
-    auto it = actions_.find(id);
-    if (it != actions_.end()) it->second->setEnabled(on);
-}
+void MainWindow::EnableCommand(int id, bool on) { desktop_->EnableCommand(id, on); }
 
-void MainWindow::CheckCommand(int id, bool on) {
-    auto it = actions_.find(id);
-    if (it != actions_.end()) {
-        it->second->setCheckable(true);
-        it->second->setChecked(on);
-    }
-}
+void MainWindow::CheckCommand(int id, bool on) { desktop_->CheckCommand(id, on); }
 
 void MainWindow::SetTraceText(const QString& text) {
     // Lines arrive as CR LF + text; the view wants plain line feeds.
@@ -122,13 +80,15 @@ void MainWindow::ApplyTracePane() {
 
 void MainWindow::Relayout() {
     ApplyTracePane();
+    // Start-up asks for a layout (the trace pane) before the configuration
+    // defaults and the console exist.
+    if (!ConsoleReady()) return;
     ConsoleApplyConfig();
     console_->ApplyFont();
     console_->setMinimumSize(console_->CellsSize(4, 20));
     console_->updateGeometry();
-    // Dragging the frame moves in whole character cells.
-    setSizeIncrement(console_->CharWidth(), console_->CharHeight());
-    adjustSize();
+    // The window's size, size steps and whole-cell layout.
+    desktop_->Relayout();
 }
 
 void MainWindow::ConsoleChanged() { console_->Changed(); }

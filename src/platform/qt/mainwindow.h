@@ -10,6 +10,7 @@ class QPlainTextEdit;
 class QTabWidget;
 class QLabel;
 class ConsoleView;
+class DesktopFrame;
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
@@ -30,6 +31,7 @@ public:
     // Builds the menus from the command table (after start-up registered them).
     void BuildMenus();
     ConsoleView* Console() const { return console_; }
+    DesktopFrame* Desktop() const { return desktop_; }
 
 protected:
     void closeEvent(QCloseEvent* e) override;
@@ -41,6 +43,5 @@ private:
     ConsoleView* console_;
     QTabWidget* traceTabs_;
     QPlainTextEdit* trace_;
-    QLabel* status_;
-    std::map<int, QAction*> actions_;
+    DesktopFrame* desktop_;
 };
