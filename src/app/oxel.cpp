@@ -107,6 +107,11 @@ bool IsRegularFile(const std::string& path) {
     return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+bool IsDirectory(const std::string& path) {
+    struct stat st;
+    return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 // The base name: the part after the last "/" or "\".
 std::string BaseName(const std::string& path) {
     size_t cut = path.find_last_of("/\\");
@@ -187,6 +192,13 @@ void LoadConfiguration(int cmd) {
         std::string defcfg = InstallDir() + "/defcfg.ct";
         if (FileExists(defcfg) && !ConfigLoad(defcfg.c_str())) ProgramExit(1);
         std::string name = CurrentConfigFile(), path;
+        if (IsDirectory(name)) {
+            CFG_SET_STRING(g_cfg.LAST_CFG_FILE, name.c_str());
+            name.clear();
+        }
+        // With no usable configuration named, the desktop asks for one;
+        // Cancel ends the program. A terminal goes on with the defaults.
+        if (name.empty() && ui().RunDialog("Oxel Configuration") == 0) ProgramExit(1);
         if (!name.empty()) {
             if (!ConfigLoad(name.c_str())) ProgramExit(1);
             if (name != "NULL") path = ConfigCurrentPath();

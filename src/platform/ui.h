@@ -84,6 +84,9 @@ public:
 
     // Desktop dialogs are opened by name; a face without the dialog returns false.
     virtual bool ShowDialog(const std::string& name) = 0;
+    // A dialog the caller waits for: 1 accepted, 0 cancelled, -1 when this
+    // face has no such dialog (a terminal goes on without it).
+    virtual int RunDialog(const std::string& name) { return -1; }
 
     // End the front end's loop; the program then exits with this status.
     virtual void Quit(int status) = 0;

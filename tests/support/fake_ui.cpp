@@ -74,4 +74,9 @@ void FakeUi::SetClipboard(const std::string& t) { std::lock_guard l(mu_); clipbo
 std::optional<std::string> FakeUi::GetClipboard() { std::lock_guard l(mu_); return clipboard_; }
 bool FakeUi::OpenUrl(const std::string& u) { std::lock_guard l(mu_); urls_.push_back(u); return true; }
 bool FakeUi::ShowDialog(const std::string& n) { std::lock_guard l(mu_); dialogs_.push_back(n); return true; }
+int FakeUi::RunDialog(const std::string& n) {
+    std::lock_guard l(mu_);
+    dialogs_.push_back("run:" + n);
+    return runDialogAnswer;
+}
 void FakeUi::Quit(int s) { std::lock_guard l(mu_); quitStatus = s; }

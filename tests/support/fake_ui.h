@@ -59,6 +59,8 @@ public:
     std::optional<std::string> GetClipboard() override;
     bool OpenUrl(const std::string& urlOrPath) override;
     bool ShowDialog(const std::string& name) override;
+    int RunDialog(const std::string& name) override;
+    int runDialogAnswer = -1;            // what RunDialog answers (-1: no such dialog)
     void Quit(int status) override;
     int quitStatus = -1;
 

@@ -132,6 +132,17 @@ TEST_F(Startup, ConfigurationThatCannotLoadEndsWithStatusOne) {
     EXPECT_EXIT(Start({}), ::testing::ExitedWithCode(1), "");
 }
 
+TEST_F(Startup, NoConfigurationAsksForOneAndCancelEnds) {
+    ui.runDialogAnswer = 1;   // OK: start-up goes on
+    EXPECT_EQ(Start({}), -1);
+    EXPECT_EQ(ui.Dialogs(), std::vector<std::string>{"run:Oxel Configuration"});
+    ui.Reset();
+    EXPECT_EQ(Start({home.File("")}), -1) << "a directory is no configuration";
+    EXPECT_EQ(ui.Dialogs(), std::vector<std::string>{"run:Oxel Configuration"});
+    ui.runDialogAnswer = 0;   // Cancel
+    EXPECT_EXIT(Start({}), ::testing::ExitedWithCode(1), "");
+}
+
 TEST_F(Startup, PortNotFoundClearsThePort) {
     home.Write("com42.ct", std::string(kHeader) + "COMPORT                  42\n");
     ui.Answer(IDOK);

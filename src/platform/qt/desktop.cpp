@@ -208,11 +208,14 @@ void DesktopFrame::BuildMenus() {
     shortcut(409, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
     shortcut(410, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_H));
     for (auto& [id, a] : menuActions_) a->setShortcutContext(Qt::WindowShortcut);
-    // Shift+F12: debug trace on/off (no menu item).
-    auto* debug = new QAction(window_);
-    debug->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F12));
-    connect(debug, &QAction::triggered, this, [this] { Run(437); });
-    window_->addAction(debug);
+    // Shift+F2: show/hide the SysTrace pane; Shift+F12: debug trace on/off
+    // (accelerators without menu items).
+    for (auto [key, id] : {std::pair{Qt::Key_F2, 436}, std::pair{Qt::Key_F12, 437}}) {
+        auto* accel = new QAction(window_);
+        accel->setShortcut(QKeySequence(Qt::SHIFT | key));
+        connect(accel, &QAction::triggered, this, [this, id = id] { Run(id); });
+        window_->addAction(accel);
+    }
     for (auto& [id, a] : toolActions_) {
         if (checked_.count(id)) a->setChecked(checked_[id]);
         else if (a->isCheckable()) a->setChecked(ConfigChecked(id));

@@ -37,10 +37,13 @@ constexpr int kBuild = 1437;
 constexpr int kMaxFiles = 256;
 const int kRates[] = {110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200, 38400, 57600, 115200, 128000, 230400, 256000, 460800, 921600};
 
+// The current configuration path when it is a directory (a directory named
+// at start lands in LAST_CFG_FILE), else the program's config directory.
 QString ConfigDirectory() {
-    const std::string path = ConfigCurrentPath();
-    QFileInfo fi(QString::fromStdString(path));
-    if (!path.empty() && fi.isDir()) return fi.absoluteFilePath();
+    for (const std::string& path : {ConfigCurrentPath(), std::string(g_cfg.LAST_CFG_FILE)}) {
+        QFileInfo fi(QString::fromStdString(path));
+        if (!path.empty() && fi.isDir()) return fi.absoluteFilePath();
+    }
     return QString::fromStdString(InstallDir() + "/config");
 }
 
@@ -64,7 +67,7 @@ int LoadChosen(const QString& path) {
     return 1;
 }
 
-void OpenConfig(QWidget* parent) {
+bool RunConfig(QWidget* parent) {
     QDialog dlg(parent);
     dlg.setWindowTitle(QString("Oxel Configuration (SVN: %1)...").arg(kBuild));
     auto* outer = new QVBoxLayout(&dlg);
@@ -248,11 +251,11 @@ void OpenConfig(QWidget* parent) {
         }
         dlg.accept();
     });
-    if (dlg.exec() != QDialog::Accepted) return;
+    if (dlg.exec() != QDialog::Accepted) return false;
 
     if (choice->checkedId() == 0 || !chosenFile.isEmpty()) {
         if (!chosenFile.isEmpty()) LoadChosen(chosenFile);
-        return;
+        return true;
     }
     // A change of backend or port closes the old connection with its own settings.
     const int newBackend = choice->checkedId() == 2 ? 2 : choice->checkedId() == 4 ? 4 : 1;
@@ -291,8 +294,12 @@ void OpenConfig(QWidget* parent) {
         if (!ok) QMessageBox::warning(parent, "Oxel Configuration", "Configuration failed!");
     }
     ui().StatusRefresh();
+    return true;
 }
+
+void OpenConfig(QWidget* parent) { RunConfig(parent); }
 
 }  // namespace
 
 OXEL_DIALOG("Oxel Configuration", OpenConfig);
+OXEL_MODAL_DIALOG("Oxel Configuration", RunConfig);

@@ -58,6 +58,16 @@ QString Q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast
 
 }  // namespace
 
+std::map<std::string, ModalDialogFn>& ModalDialogs() {
+    static std::map<std::string, ModalDialogFn> d;
+    return d;
+}
+
+bool RegisterModalDialog(const char* name, ModalDialogFn fn) {
+    ModalDialogs()[name] = std::move(fn);
+    return true;
+}
+
 bool RegisterDialog(const char* name, DialogFactory factory) {
     Dialogs()[name] = std::move(factory);
     return true;
@@ -158,6 +168,14 @@ bool QtUi::ShowDialog(const std::string& name) {
     if (it == Dialogs().end()) return false;
     OnGui([this, fn = it->second] { fn(window_); }, false);
     return true;
+}
+
+int QtUi::RunDialog(const std::string& name) {
+    auto it = ModalDialogs().find(name);
+    if (it == ModalDialogs().end()) return -1;
+    int accepted = 0;
+    OnGui([&] { accepted = it->second(window_) ? 1 : 0; }, true);
+    return accepted;
 }
 
 void QtUi::Quit(int status) {

@@ -15,6 +15,10 @@ class QWidget;
 using DialogFactory = std::function<void(QWidget* parent)>;
 bool RegisterDialog(const char* name, DialogFactory factory);
 #define OXEL_DIALOG(name, fn) static const bool oxelDialog_##fn = RegisterDialog(name, fn)
+// Dialogs that can also be run and waited for (true: accepted).
+using ModalDialogFn = std::function<bool(QWidget* parent)>;
+bool RegisterModalDialog(const char* name, ModalDialogFn fn);
+#define OXEL_MODAL_DIALOG(name, fn) static const bool oxelModal_##fn = RegisterModalDialog(name, fn)
 
 class QtUi : public QObject, public Ui {
     Q_OBJECT
@@ -40,6 +44,7 @@ public:
     std::optional<std::string> GetClipboard() override;
     bool OpenUrl(const std::string& urlOrPath) override;
     bool ShowDialog(const std::string& name) override;
+    int RunDialog(const std::string& name) override;
     void Quit(int status) override;
 
 private:
