@@ -30,7 +30,7 @@ build() {   # build DIR [cmake options...]
   cmake --build "$dir" -j2
 }
 
-seed_home() {
+fill_home() {
   export OXEL_HOME="${OXEL_HOME:-${XDG_DATA_HOME:-$HOME/.local/share}/oxel}"
   if [ ! -e "$OXEL_HOME/defcfg.ct" ]; then
     mkdir -p "$OXEL_HOME"
@@ -59,7 +59,7 @@ case "$cmd" in
     [ "$cmd" != run ] && set -- "$cmd" "$@"
     install_missing
     build build
-    seed_home
+    fill_home
     if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x build/oxel ]; then
       [ $# -eq 0 ] && set -- demo.ct
       exec build/oxel "$@"

@@ -69,14 +69,14 @@ int script_getopt(int argc, char** argv, const char* optstring) {
     }
     const char* arg = argv[script_optind];
     char c = arg[g_optpos++];
-    const char* spec = c != ':' ? std::strchr(optstring, c) : nullptr;
+    const char* letter = c != ':' ? std::strchr(optstring, c) : nullptr;
     bool last = arg[g_optpos] == 0;
-    if (!spec) {
+    if (!letter) {
         script_error("Illegal '%s' option: %c.\n", name, c);
         if (last) { script_optind++; g_optpos = 0; }
         return '?';
     }
-    if (spec[1] != ':') {
+    if (letter[1] != ':') {
         if (last) { script_optind++; g_optpos = 0; }
         return c;
     }

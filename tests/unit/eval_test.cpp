@@ -164,8 +164,8 @@ TEST_F(EvalTest, ArbitraryInputNeverBreaksTheEvaluator) {
     // Random expressions over the evaluator's own alphabet: each one either
     // evaluates or raises exactly one error.
     const char alphabet[] = "0123456789abcxyz+-*/%^(),=&|<>~ .";
-    unsigned seed = 12345;
-    auto next = [&] { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7fff; };
+    unsigned state = 12345;
+    auto next = [&] { return state = state * 1103515245u + 12345u, (state >> 16) & 0x7fff; };
     for (int i = 0; i < 3000; i++) {
         std::string expr;
         int len = 1 + static_cast<int>(next() % 40);
