@@ -111,8 +111,8 @@ TEST(TargetScript, CaughtLineIsTaggedAtTheRightColumn) {
     MakeHome(home,
              "CATCH tagon\n"
              "CATCH -n ALARM\n"
-             "SEND -n ready\n"
-             "RECV -t 60 done\n"
+             "SET PROMPT done\n"
+             "SEND -t 60 ready\n"
              "ECHO CAUGHT=$CATCHSTRING\n"
              "EXIT OXEL\n");
     std::string dump = home.File("screen.txt");
