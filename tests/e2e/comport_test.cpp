@@ -10,45 +10,11 @@
 #include <string>
 
 #include "proc.h"
+#include "pty_board.h"
 
 namespace {
 
-// The board's side of a pseudo-terminal pair.
-struct Board {
-    int master = -1;
-    std::string path;
-    Board() {
-        int slave = -1;
-        char name[128];
-        if (openpty(&master, &slave, name, nullptr, nullptr) == 0) {
-            path = name;
-            close(slave);
-        }
-    }
-    ~Board() { Close(); }
-    void Close() {
-        if (master >= 0) close(master);
-        master = -1;
-    }
-    void Send(const std::string& s) const {
-        ASSERT_EQ(write(master, s.data(), s.size()), static_cast<ssize_t>(s.size()));
-    }
-    // Collects what the program sends until needle arrived or the time is up.
-    bool Expect(const std::string& needle, int ms = 15000) {
-        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        while (got.find(needle) == std::string::npos) {
-            if (std::chrono::steady_clock::now() > end) return false;
-            pollfd pf{master, POLLIN, 0};
-            if (poll(&pf, 1, 50) > 0 && (pf.revents & POLLIN)) {
-                char buf[4096];
-                ssize_t r = read(master, buf, sizeof buf);
-                if (r > 0) got.append(buf, static_cast<size_t>(r));
-            }
-        }
-        return true;
-    }
-    std::string got;
-};
+using Board = PtyBoard;
 
 size_t Count(const std::string& hay, const std::string& needle) {
     size_t n = 0;

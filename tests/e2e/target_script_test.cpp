@@ -11,42 +11,13 @@
 #include <string>
 
 #include "proc.h"
+#include "pty_board.h"
 
 namespace {
 
-struct Board {
-    int master = -1;
-    std::string path;
-    std::string got;
-    Board() {
-        int slave = -1;
-        char name[128];
-        if (openpty(&master, &slave, name, nullptr, nullptr) == 0) {
-            path = name;
-            close(slave);
-        }
-    }
-    ~Board() {
-        if (master >= 0) close(master);
-    }
-    void Send(const std::string& s) const {
-        ASSERT_EQ(write(master, s.data(), s.size()), static_cast<ssize_t>(s.size()));
-    }
-    // Collects what the program sends until needle arrived (consumed) or the time is up.
-    bool Expect(const std::string& needle, int ms = 30000) {
-        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        while (got.find(needle) == std::string::npos) {
-            if (std::chrono::steady_clock::now() > end) return false;
-            pollfd pf{master, POLLIN, 0};
-            if (poll(&pf, 1, 50) > 0 && (pf.revents & POLLIN)) {
-                char buf[4096];
-                ssize_t r = read(master, buf, sizeof buf);
-                if (r > 0) got.append(buf, static_cast<size_t>(r));
-            }
-        }
-        got.erase(0, got.find(needle) + needle.size());
-        return true;
-    }
+// The script's board reads each expected command once.
+struct Board : PtyBoard {
+    bool Expect(const std::string& needle, int ms = 30000) { return PtyBoard::Expect(needle, ms, true); }
 };
 
 // A home with a board configuration whose start-up script is `script`.

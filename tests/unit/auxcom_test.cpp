@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fake_ui.h"
+#include "pty_board.h"
 #include "script/cmdline.h"
 #include "script/script_cmds.h"
 #include "script/scripting.h"
@@ -29,30 +30,18 @@ int Cmd(const std::string& line) {
 std::string Var(const char* name) { return shell_getenv(name).value_or("<unset>"); }
 
 // A pseudo-terminal pair whose slave is COM port `port` for AUXCOM.
-struct Pty {
-    int master = -1;
+struct Pty : PtyBoard {
     explicit Pty(int port) {
-        int slave = -1;
-        char name[128];
-        EXPECT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
-        close(slave);
-        shell_setenv(("COMDEV_" + std::to_string(port)).c_str(), name);
+        EXPECT_FALSE(path.empty());
+        shell_setenv(("COMDEV_" + std::to_string(port)).c_str(), path.c_str());
     }
-    ~Pty() { close(master); }
-    // Reads from the master side until `needle` arrived (or 10 s).
+    // What the program sent until `needle` arrived (or 10 s).
     std::string ReadUntil(const std::string& needle) {
-        std::string got;
-        for (int i = 0; i < 100 && got.find(needle) == std::string::npos; i++) {
-            pollfd p{master, POLLIN, 0};
-            if (poll(&p, 1, 100) > 0) {
-                char buf[256];
-                ssize_t n = read(master, buf, sizeof buf);
-                if (n > 0) got.append(buf, n);
-            }
-        }
+        got.clear();
+        Expect(needle, 10000);
         return got;
     }
-    void Write(const std::string& s) { ASSERT_EQ(write(master, s.data(), s.size()), static_cast<ssize_t>(s.size())); }
+    void Write(const std::string& s) { Send(s); }
 };
 
 struct AuxcomFixture : ::testing::Test {

@@ -23,6 +23,7 @@
 #include "backend/comport.h"
 #include "config/configrecord.h"
 #include "fake_ui.h"
+#include "pty_board.h"
 #include "log/srvrtrace.h"
 #include "platform/serial.h"
 #include "script/shellvar.h"
@@ -47,39 +48,7 @@ size_t Count(const std::string& hay, const std::string& needle) {
     return n;
 }
 
-// The board's side of a pseudo-terminal pair.
-struct Pty {
-    int master = -1;
-    std::string path;
-    Pty() {
-        int slave = -1;
-        char name[128];
-        if (openpty(&master, &slave, name, nullptr, nullptr) == 0) {
-            path = name;
-            close(slave);
-        }
-    }
-    ~Pty() { Close(); }
-    void Close() {
-        if (master >= 0) close(master);
-        master = -1;
-    }
-    void Send(const std::string& s) const { ASSERT_EQ(write(master, s.data(), s.size()), (ssize_t)s.size()); }
-    // Reads until n bytes arrived or the time is up.
-    std::string Receive(size_t n, int ms = 10000) const {
-        std::string got;
-        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        while (got.size() < n && std::chrono::steady_clock::now() < end) {
-            pollfd pf{master, POLLIN, 0};
-            if (poll(&pf, 1, 50) > 0 && (pf.revents & POLLIN)) {
-                char buf[4096];
-                ssize_t r = read(master, buf, sizeof buf);
-                if (r > 0) got.append(buf, static_cast<size_t>(r));
-            }
-        }
-        return got;
-    }
-};
+using Pty = PtyBoard;
 
 // ---- a fake serial layer -------------------------------------------------
 

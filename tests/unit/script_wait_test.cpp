@@ -16,6 +16,7 @@
 #include "backend/backend.h"
 #include "config/configrecord.h"
 #include "fake_ui.h"
+#include "pty_board.h"
 #include "script/scripting.h"
 #include "script/shellvar.h"
 
@@ -23,29 +24,9 @@ namespace {
 
 std::string Var(const char* name) { return shell_getenv(name).value_or("<unset>"); }
 
-struct Board {
-    int master = -1;
-    Board() {
-        int slave = -1;
-        char name[128];
-        EXPECT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
-        close(slave);
-        shell_setenv("COMDEV_41", name);
-    }
-    ~Board() { close(master); }
-    std::string Receive(size_t n, int ms = 10000) const {
-        std::string got;
-        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        while (got.size() < n && std::chrono::steady_clock::now() < end) {
-            pollfd pf{master, POLLIN, 0};
-            if (poll(&pf, 1, 50) > 0 && (pf.revents & POLLIN)) {
-                char buf[512];
-                ssize_t r = read(master, buf, sizeof buf);
-                if (r > 0) got.append(buf, static_cast<size_t>(r));
-            }
-        }
-        return got;
-    }
+// The board on COM port 41.
+struct Board : PtyBoard {
+    Board() { shell_setenv("COMDEV_41", path.c_str()); }
 };
 
 struct ScriptWait : ::testing::Test {

@@ -9,28 +9,19 @@
 
 #include "platform/ui.h"
 
-class CliUi : public Ui {
+// A terminal has no window: title, menus, trace pane and dialogs stay quiet.
+class CliUi : public QuietUi {
 public:
     CliUi();
     int MessageBox(unsigned style, const std::string& title, const std::string& text) override;
     std::optional<std::string> AskText(const std::string& title, const std::string& prompt,
                                        const std::string& initial) override;
     std::optional<std::string> ChooseFile(const UiFileRequest& req) override;
-    void SetTitle(const std::string&) override {}
-    void StatusRefresh() override {}
-    void MenuEnable(int, bool) override {}
-    void MenuCheck(int, bool) override {}
-    void TraceText(const std::string&) override {}
-    void TraceCaption(const std::string&) override {}
-    void Relayout() override {}
-    void SetWindowPos(int, int) override {}
     int VirtualScreenWidth() override { return 1 << 20; }
     void ConsoleBytes(const char* data, size_t len) override;
-    void ConsoleInvalidate() override {}
     void SetClipboard(const std::string& text) override;
     std::optional<std::string> GetClipboard() override;
     bool OpenUrl(const std::string& urlOrPath) override;
-    bool ShowDialog(const std::string&) override { return false; }
     void Quit(int status) override;
 
     // Blocks until Quit or until the time passes; the status once Quit came.
