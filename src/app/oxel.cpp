@@ -223,7 +223,7 @@ void PlaceWindow() {
 
 // Step 10: the servers other than telnet start only after the user agrees.
 void ServerStartQuestion() {
-    struct { int32_t* enabled; const char* name; } servers[] = {
+    struct { CfgInt* enabled; const char* name; } servers[] = {
         {&g_cfg.MONCMDSRVR_ENABLED, "MONCMD "}, {&g_cfg.DHCPSRVR_ENABLED, "DHCP "},
         {&g_cfg.SYSLOGSRVR_ENABLED, "SYSLOG "}, {&g_cfg.TFTPSRVR_ENABLED, "TFTP "},
         {&g_cfg.FTPSRVR_ENABLED, "FTP "},       {&g_cfg.HTTPSRVR_ENABLED, "HTTP "},

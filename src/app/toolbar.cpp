@@ -149,7 +149,7 @@ const HelpTopic kHelp[] = {
 std::mutex g_helpMu;
 bool g_helpFailedOnce = false;
 
-void ToggleKey(int32_t& key, int id) {
+void ToggleKey(CfgInt& key, int id) {
     key = !key;
     ui().MenuCheck(id, key != 0);
     ui().Relayout();

@@ -395,7 +395,7 @@ int TelnetOpen() {
     ui().StatusRefresh();
     ui().MenuCheck(CMD_TELNET_BACKEND, true);
     shell_setenv("TELNETBACKEND_IP", g_cfg.BACKENT_TELNET_SYS);
-    shell_sprintf("TELNETBACKEND_PORT", "%d", g_cfg.BACKEND_TELNET_PORT);
+    shell_sprintf("TELNETBACKEND_PORT", "%d", g_cfg.BACKEND_TELNET_PORT.get());
     return 1;
 }
 
@@ -438,8 +438,8 @@ bool TelnetUp() { return g_up.load(); }
 
 std::string TelnetStatusText() {
     char buf[160];
-    std::snprintf(buf, sizeof buf, "TELNET %s:%d%s", g_cfg.BACKENT_TELNET_SYS, g_cfg.BACKEND_TELNET_PORT,
-                  g_cfg.CONSOLE_READONLY ? " (readonly)" : "");
+    std::snprintf(buf, sizeof buf, "TELNET %s:%d%s", g_cfg.BACKENT_TELNET_SYS, g_cfg.BACKEND_TELNET_PORT.get(),
+                  g_cfg.CONSOLE_READONLY.get() ? " (readonly)" : "");
     return buf;
 }
 

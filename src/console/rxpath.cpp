@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstring>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "platform/report.h"
@@ -50,7 +51,7 @@ RxHooks g_installed = NoConsumers();
 RxHooks g_hooks = g_installed;
 
 // The received-data lock ("BFBE"): one delivery at a time from every reader.
-std::recursive_timed_mutex g_bfbe;   // recursive: a reply to the loop-back port comes straight back in
+std::recursive_mutex g_bfbe;   // recursive: a display step may deliver again (alternate port echo)
 std::atomic<uint32_t> g_received{0};
 std::atomic<bool> g_screenOn{true};
 std::atomic<bool> g_tagPending{false};
@@ -64,9 +65,18 @@ void* g_filterLib = nullptr;
 class BfbeLock {
 public:
     BfbeLock() {
-        if (g_bfbe.try_lock_for(std::chrono::seconds(10))) return;
-        TracePrintf(TRC_ALWAYS, "WaitforBFBE: received-data lock held for over 10 s");
-        g_bfbe.lock();
+        if (g_bfbe.try_lock()) return;
+        // Held by another delivery: short waits, and a trace line if it takes
+        // longer than any delivery should.
+        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!g_bfbe.try_lock()) {
+            if (std::chrono::steady_clock::now() > end) {
+                TracePrintf(TRC_ALWAYS, "WaitforBFBE: received-data lock held for over 10 s");
+                g_bfbe.lock();
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+        }
     }
     ~BfbeLock() { g_bfbe.unlock(); }
     BfbeLock(const BfbeLock&) = delete;
@@ -214,7 +224,11 @@ int RxLoadFilter(const std::string& dir) {
         ERROR_REPORT("GetProcAddress()oxel_ftf");
         return 0;
     }
-    g_filter = reinterpret_cast<RxFilterFn>(entry);
+    // dlsym hands out an object pointer; copy its bits into the function pointer.
+    RxFilterFn fn;
+    static_assert(sizeof fn == sizeof entry);
+    std::memcpy(&fn, &entry, sizeof fn);
+    g_filter = fn;
     return 1;
 }
 

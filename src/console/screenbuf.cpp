@@ -479,7 +479,7 @@ uint64_t ConsoleBeeps() { return g_beeps.load(std::memory_order_relaxed); }
 
 void ConsoleCaptureBegin() {
     std::lock_guard r(g_ringMu);
-    if (g_ring.empty()) AllocRingLocked(static_cast<size_t>(std::max(g_cfg.VSCROLL_BUFSIZ, kMinRing)));
+    if (g_ring.empty()) AllocRingLocked(static_cast<size_t>(std::max(g_cfg.VSCROLL_BUFSIZ.get(), kMinRing)));
     if (!g_capturing) {
         g_capturing = true;
         g_warned = false;
