@@ -10,6 +10,10 @@ enum : int { BACKEND_NONE = 0, BACKEND_COM = 1, BACKEND_TELNET = 2, BACKEND_MONC
 
 // Sends bytes to the active backend: 1 sent (or taken by TEST/LPBK), 0 failed.
 int BackendWrite(const char* data, size_t len);
+// An answer the console itself sends (terminal replies): goes out only while
+// connected, never asks or reconnects, never echoed; safe on a reader thread
+// while another thread closes the connection. 1 sent, 0 dropped or failed.
+int BackendReply(const char* data, size_t len);
 // 1/0. A failed COM port open leaves errno: ENOENT not found, EBUSY in use,
 // EACCES no permission (ENODEV: COMPORT 1026 found no port).
 int OpenConnection();

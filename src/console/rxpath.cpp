@@ -37,7 +37,7 @@ RxHooks DefaultHooks() {
         ActivitySeen,    TunnelCopy,      script_receive,  script_wake,
         LogBinaryCapture, TelnetdBroadcast, TimestampInsert, LogWrite,
         WebsocBroadcast, NoCatch,         NoCatchByte,     BackendWrite,
-        BackendConnected, BackendLostConnection, ReopenConnection,
+        BackendReply,    BackendConnected, BackendLostConnection, ReopenConnection,
     };
 }
 
@@ -185,6 +185,7 @@ RxHooks& RxHooksRef() { return g_hooks; }
 void RxHooksReset() { g_hooks = DefaultHooks(); }
 
 int RxBackendWrite(const char* data, size_t len) { return g_hooks.backendWrite(data, len); }
+int RxBackendReply(const char* data, size_t len) { return g_hooks.backendReply(data, len); }
 
 int RxLoadFilter(const std::string& dir) {
     if (g_filterLib) {
