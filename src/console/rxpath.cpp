@@ -97,7 +97,9 @@ size_t HexDisplay(const uint8_t* in, size_t len, uint8_t* out, size_t outSize) {
             out[n++] = static_cast<uint8_t>(kHex[b & 15]);
             if (bracket) out[n++] = '>';
         }
-        if (space) out[n++] = ' ';
+        // A line end shown as itself gets no spacing blank: after a CR it
+        // would overwrite the line's first column.
+        if (space && !(plain && (b == '\r' || b == '\n'))) out[n++] = ' ';
     }
     return n;
 }
