@@ -2,6 +2,7 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cctype>
@@ -37,6 +38,10 @@ constexpr int kMenuTelnet = 449;
 constexpr size_t kLineCap = 256;
 constexpr size_t kReadBlock = 16384;
 constexpr size_t kDeliverChunk = 4096;
+// Auto restart: waits grow by this step up to the cap; a connection counts
+// as restored once it has stayed up this long.
+constexpr int kRetryStepMs = 500, kRetryMaxMs = 10000;
+constexpr auto kHeldUp = std::chrono::seconds(10);
 
 // One reader per connection, with its own stop and done flags: a reader
 // that a close could not wait for (it is showing a question) ends by itself
@@ -167,7 +172,7 @@ int Connect(Reader& r, int& delay) {
         int e = errno;
         bool socketFault = e == EMFILE || e == ENFILE || e == ENOBUFS || e == ENOMEM;
         if (delay) {
-            if (delay < 10000) delay += 500;
+            if (delay < kRetryMaxMs) delay += kRetryStepMs;
             if (SleepOrStop(r, delay)) return -1;
             continue;
         }
@@ -187,11 +192,14 @@ void ReaderMain(std::shared_ptr<Reader> ctx, int fd) {
     TelnetParser parser;
     TelnetOutput out;
     out.display.reserve(kReadBlock);
+    auto upSince = std::chrono::steady_clock::now();
+    bool dropTold = false;   // this outage was announced
     for (;;) {
         if (fd < 0) {
             fd = Connect(r, delay);
             if (fd < 0 || !SetSocket(r, fd)) break;
             g_up = true;
+            upSince = std::chrono::steady_clock::now();
             if (delay) RestartHook();
         }
         parser = TelnetParser{};
@@ -216,9 +224,20 @@ void ReaderMain(std::shared_ptr<Reader> ctx, int fd) {
             break;
         }
         if (g_cfg.BACKEND_TELNET_AUTORESTART) {
-            console_printf("Remote connection dropped, retrying connection...\r\n");
+            // A connection that drops soon after it came up counts as a
+            // failed attempt: the waits keep growing and the outage is told
+            // once, so a server that accepts and hangs up is not hammered.
+            const bool brief = std::chrono::steady_clock::now() - upSince < kHeldUp;
+            if (!brief) dropTold = false;
+            if (!dropTold) console_printf("Remote connection dropped, retrying connection...\r\n");
+            dropTold = true;
             CloseOwnSocket(fd);
-            delay = 500;
+            if (!brief) {
+                delay = kRetryStepMs;
+                continue;
+            }
+            delay = std::min(std::max(delay, kRetryStepMs) + kRetryStepMs, kRetryMaxMs);
+            if (SleepOrStop(r, delay)) break;
             continue;
         }
         if (n < 0) {
@@ -289,6 +308,8 @@ void TelnetParse(TelnetParser& p, const uint8_t* in, size_t len, bool interpretI
             if (c == SB) {
                 out.traces.emplace_back("TELNET_SB");
                 p.state = TelnetParser::Sub;
+                p.sbFirst = true;
+                p.ttypeSend = false;
             } else if (c == WILL || c == WONT || c == DO || c == DONT) {
                 p.command = c;
                 p.state = TelnetParser::Option;
@@ -337,28 +358,43 @@ void TelnetParse(TelnetParser& p, const uint8_t* in, size_t len, bool interpretI
             break;
         case TelnetParser::Sub:
             traceRecv(c);
-            if (c == IAC) p.state = TelnetParser::SubIac;
-            else if (c == OPT_TTYPE) p.state = TelnetParser::SubTermType;
+            if (c == IAC) {
+                p.state = TelnetParser::SubIac;
+            } else if (p.sbFirst && c == OPT_TTYPE) {
+                p.state = TelnetParser::SubTermType;
+            } else {
+                p.ttypeSend = false;   // not a bare TERMINAL-TYPE SEND
+            }
+            p.sbFirst = false;
             break;
         case TelnetParser::SubIac:
             if (c == SE) {
                 out.traces.emplace_back("TELNET_SE");
+                // One answer per complete IAC SB TERMINAL-TYPE SEND IAC SE
+                // (RFC 1091): stray bytes inside a subnegotiation get none.
+                if (p.ttypeSend) {
+                    static const char kIs[] = {'\xff', '\xfa', '\x18', '\x00', 'v', 't', '1', '0', '0', '\xff', '\xf0'};
+                    out.replies.append(kIs, sizeof kIs);
+                    out.traces.emplace_back("TERMTYPE = VT100");
+                }
                 done();
             } else {
                 std::snprintf(line, sizeof line, "TELNET_SB %u", c);
                 out.traces.emplace_back(line);
+                p.ttypeSend = false;
                 p.state = TelnetParser::Sub;
             }
             break;
-        case TelnetParser::SubTermType: {
-            // c is the SEND request; the answer names our terminal.
-            out.traces.emplace_back("TELNET_SB TERMTYPE");
-            static const char kIs[] = {'\xff', '\xfa', '\x18', '\x00', 'v', 't', '1', '0', '0', '\xff', '\xf0'};
-            out.replies.append(kIs, sizeof kIs);
-            out.traces.emplace_back("TERMTYPE = VT100");
+        case TelnetParser::SubTermType:
+            // The byte after TERMINAL-TYPE: the SEND request is answered at SE.
             p.state = TelnetParser::Sub;
+            if (c == IAC) {
+                p.state = TelnetParser::SubIac;
+            } else if (c == 1) {
+                out.traces.emplace_back("TELNET_SB TERMTYPE");
+                p.ttypeSend = true;
+            }
             break;
-        }
         }
     }
 }
