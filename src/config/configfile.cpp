@@ -102,17 +102,26 @@ struct LineResult {
     std::string error;
 };
 
+// The box shows at most this much of the offending value, so that the words
+// after it always fit in the box text.
+constexpr size_t kBoxValueShown = 1024;
+
+std::string ValueBox(const std::string& value, const char* verdict) {
+    std::string shown = value.size() > kBoxValueShown ? value.substr(0, kBoxValueShown) + "..." : value;
+    return "Value '" + shown + "' " + verdict;
+}
+
 // Stores a quoted string value; false when the line counts as unknown.
 bool SetString(const ConfigKey& key, const std::string& value, bool truncated, LineResult& r) {
     if (!key.field) return true;  // accepted and ignored
     if (truncated || value.size() > kMaxValue) {
-        r.valueBoxes.push_back("Value '" + value + "' too big");
+        r.valueBoxes.push_back(ValueBox(value, "too big"));
         return false;
     }
     if (!IsQuoted(value)) return false;
     std::string inner = value.substr(1, value.size() - 2);
     if (value.size() >= key.capacity) {
-        r.valueBoxes.push_back("Value '" + inner + "' too long");
+        r.valueBoxes.push_back(ValueBox(inner, "too long"));
         return false;
     }
     ConfigSetString(static_cast<char*>(key.field), key.capacity, inner.c_str());
@@ -121,7 +130,7 @@ bool SetString(const ConfigKey& key, const std::string& value, bool truncated, L
 
 bool SetEnvironment(const std::string& value, bool truncated, LineResult& r) {
     if (truncated || value.size() > kMaxValue) {
-        r.valueBoxes.push_back("Value '" + value + "' too big");
+        r.valueBoxes.push_back(ValueBox(value, "too big"));
         return false;
     }
     if (!IsQuoted(value)) return false;
@@ -147,7 +156,7 @@ bool ApplyKey(const std::string& name, const std::string& value, bool truncated,
             if (table.type == KeyType::String) return SetString(key, value, truncated, r);
             if (!key.field) return true;
             if (truncated) {
-                r.valueBoxes.push_back("Value '" + value + "' too big");
+                r.valueBoxes.push_back(ValueBox(value, "too big"));
                 return false;
             }
             switch (table.type) {
