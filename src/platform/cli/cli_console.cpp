@@ -109,7 +109,7 @@ void CliStartInput() {
     g_in.reader = std::thread(ReadInput, g_in.stopPipe[0]);
 }
 
-void CliAtExit() {
+void CliStopInput() {
     if (g_in.reader.joinable()) {
         ssize_t w = write(g_in.stopPipe[1], "x", 1);
         (void)w;
@@ -118,6 +118,10 @@ void CliAtExit() {
         close(g_in.stopPipe[1]);
         signal(SIGWINCH, SIG_DFL);
     }
+}
+
+void CliAtExit() {
+    CliStopInput();
     LeaveRawMode();
     KeyboardPasteWait();
     const char* dump = std::getenv("OXEL_SCREEN_DUMP");
