@@ -25,6 +25,7 @@
 #include "backend/telnetc.h"
 #include "config/configfile.h"
 #include "config/configrecord.h"
+#include "console/rxpath.h"
 #include "console/screenbuf.h"
 #include "log/logging.h"
 #include "log/srvrtrace.h"
@@ -345,6 +346,7 @@ void Initialise(int cmd) {
     if (BeginsWithText(g_cfg.STARTUP_SCRIPT)) run_script(g_cfg.STARTUP_SCRIPT, nullptr);  // 12
     SyncMenuChecks();                                            // 13
     SetFrameInitialised(true);                                   // 14
+    ConsoleShowHeld();   // what the start-up script printed meanwhile
     ui().Relayout();
     ui().StatusRefresh();
     if (g_opt.forcedHeight != -1)                                // 15
@@ -466,7 +468,7 @@ int console_printf(const char* fmt, ...) {
     std::vsnprintf(buf, static_cast<size_t>(n) + 1, fmt, ap);
     va_end(ap);
     LogWrite(buf, static_cast<size_t>(n));
-    ConsoleWritePlain(buf, static_cast<size_t>(n));
+    ConsoleWriteText(buf, static_cast<size_t>(n));
     std::free(buf);
     return n;
 }
@@ -503,6 +505,7 @@ int OxelStart(int argc, char** argv, Ui& face) {
     InitScripting();
     ScriptCmdsInit();
     LogInit();
+    LogSetScreenSwitch(RxSetScreenOutput);
     BackendInit();
     NetBackendsInit();
     CommandRegister({CMD_INIT, "", "", [] { Initialise(CMD_INIT); }});

@@ -55,7 +55,8 @@ std::mutex g_mu;
 int g_fd = -1;
 std::atomic<bool> g_writeFailTold{false};
 std::atomic<bool> g_binary{false};
-std::atomic<bool> g_screenOn{true};
+void NoScreenSwitch(bool) {}
+std::atomic<void (*)(bool)> g_screenSwitch{NoScreenSwitch};
 std::atomic<XlogHandler> g_xlog{nullptr};
 // Line-start flag of the stamp inserter; the received-data path serialises it.
 bool g_lineStart = false;
@@ -283,7 +284,7 @@ int LogBinaryCapture(const char* data, size_t len) {
 
 void LogSetBinaryCapture(bool on) { g_binary = on; }
 bool LogBinaryCaptureOn() { return g_binary; }
-bool LogScreenEnabled() { return g_screenOn; }
+void LogSetScreenSwitch(void (*fn)(bool on)) { g_screenSwitch = fn ? fn : NoScreenSwitch; }
 
 std::string LogHeaderLine() {
     char when[64];
@@ -423,8 +424,8 @@ int cmd_log(int argc, char** argv) {
     char** args = argv + script_optind;
     if (nargs == 1) {
         const char* w = args[0];
-        if (!strcasecmp(w, "screenoff")) g_screenOn = false;
-        else if (!strcasecmp(w, "screenon")) g_screenOn = true;
+        if (!strcasecmp(w, "screenoff")) g_screenSwitch.load()(false);
+        else if (!strcasecmp(w, "screenon")) g_screenSwitch.load()(true);
         else if (!strcasecmp(w, "trunc")) return LogIsOpen() && LogTruncate() ? 0 : -1;
         else if (!strcasecmp(w, "off")) {
             g_cfg.LOGGING_APPEND = 0;

@@ -29,8 +29,9 @@ int LogWrite(const char* data, size_t len);
 int LogBinaryCapture(const char* data, size_t len);
 void LogSetBinaryCapture(bool on);
 bool LogBinaryCaptureOn();
-// LOG screenon/screenoff: false while received data is not to be drawn.
-bool LogScreenEnabled();
+// LOG screenon/screenoff turn the received-data path's screen switch, which
+// sits above this module: start-up hands it in (the default does nothing).
+void LogSetScreenSwitch(void (*fn)(bool on));
 int LogOpen();
 void LogClose();
 int LogTruncate();

@@ -182,10 +182,13 @@ TEST_F(Logging, LogCommand) {
     };
     for (const auto& c : cases) EXPECT_EQ(Log(c.words), c.rc) << (c.words.empty() ? "" : c.words[0]);
 
+    static int screen = -1;
+    LogSetScreenSwitch([](bool on) { screen = on; });
     EXPECT_EQ(Log({"screenoff"}), 0);
-    EXPECT_FALSE(LogScreenEnabled());
+    EXPECT_EQ(screen, 0);
     EXPECT_EQ(Log({"screenon"}), 0);
-    EXPECT_TRUE(LogScreenEnabled());
+    EXPECT_EQ(screen, 1);
+    LogSetScreenSwitch(nullptr);
 
     g_cfg.LOGGING_OMITHDR = 1;
     EXPECT_EQ(Log({"-d", "1", "on", path}), 0);
