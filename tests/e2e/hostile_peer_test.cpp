@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -53,14 +54,15 @@ struct QueryFlood {
     std::atomic<size_t> replies{0};
     std::thread t;
 
-    explicit QueryFlood(int fd) {
+    // drain false: the peer never reads what comes back.
+    explicit QueryFlood(int fd, bool drain = true) {
         signal(SIGPIPE, SIG_IGN);   // the program may close its end first
         fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-        t = std::thread([this, fd] {
+        t = std::thread([this, fd, drain] {
             std::string burst;
             for (int i = 0; i < 64; ++i) burst += kQuery;
             while (!stop.load()) {
-                pollfd pf{fd, POLLIN | POLLOUT, 0};
+                pollfd pf{fd, static_cast<short>(drain ? POLLIN | POLLOUT : POLLOUT), 0};
                 if (poll(&pf, 1, 20) <= 0) continue;
                 if (pf.revents & POLLIN) {
                     char buf[4096];
@@ -78,6 +80,24 @@ struct QueryFlood {
     }
     bool WaitReplies(size_t n) {
         return WaitFor([&] { return replies.load() >= n; }, 10000);
+    }
+};
+
+// oxel-cli on the telnet backend against a server of the test's own.
+struct TelnetRun {
+    TempDir home;
+    TcpPeer server;
+    std::unique_ptr<Proc> p;
+    bool accepted = false;
+
+    explicit TelnetRun(const std::vector<std::string>& lines) {
+        std::vector<std::string> all = {"BACKEND 2", "BACKEND_TELNET_ENABLED TRUE", "BACKENT_TELNET_SYS \"127.0.0.1\"",
+                                         "BACKEND_TELNET_PORT " + std::to_string(server.port)};
+        all.insert(all.end(), lines.begin(), lines.end());
+        home.Write("t.ct", Config(all));
+        p = std::make_unique<Proc>(CliPath(), std::vector<std::string>{home.File("t.ct")},
+                                   std::vector<std::string>{"OXEL_HOME=" + home.path()});
+        accepted = server.Accept(20000);
     }
 };
 
@@ -102,19 +122,34 @@ TEST(HostilePeer, QueryFloodOnComPortNeverHoldsUpShutdown) {
 }
 
 TEST(HostilePeer, QueryFloodOnTelnetNeverAsksToReconnect) {
-    TempDir home;
-    TcpPeer server;
-    home.Write("t.ct", Config({"BACKEND 2", "BACKEND_TELNET_ENABLED TRUE", "BACKENT_TELNET_SYS \"127.0.0.1\"",
-                               "BACKEND_TELNET_PORT " + std::to_string(server.port), "VT100_EMULATION TRUE"}));
-    Proc p(CliPath(), {home.File("t.ct")}, {"OXEL_HOME=" + home.path()});
-    ASSERT_TRUE(server.Accept(20000));
+    TelnetRun run({"VT100_EMULATION TRUE"});
+    ASSERT_TRUE(run.accepted);
     {
-        QueryFlood flood(server.client);
+        QueryFlood flood(run.server.client);
         ASSERT_TRUE(flood.WaitReplies(10));
-        p.Signal(SIGTERM);
-        EXPECT_EQ(p.Wait(10000), 0);
+        run.p->Signal(SIGTERM);
+        EXPECT_EQ(run.p->Wait(10000), 0);
     }
-    EXPECT_EQ(p.Err().find("Want to reconnect?"), std::string::npos) << p.Err();
+    EXPECT_EQ(run.p->Err().find("Want to reconnect?"), std::string::npos) << run.p->Err();
+}
+
+// A server that floods queries and never reads the answers: once its socket
+// is full the reader's reply waits, and a close must still end that wait.
+TEST(HostilePeer, QueryFloodFromATelnetPeerThatNeverReads) {
+    TelnetRun run({"VT100_EMULATION TRUE"});
+    ASSERT_TRUE(run.accepted);
+    QueryFlood flood(run.server.client, false);
+    // The answers pile up unread until both socket buffers are full and the
+    // program's reader waits in its send: the pile stops growing.
+    int before = -1, queued = 0;
+    EXPECT_TRUE(WaitFor([&] {
+        before = queued;
+        ioctl(run.server.client, FIONREAD, &queued);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return queued > 0 && queued == before;
+    }, 30000));
+    run.p->Signal(SIGTERM);
+    EXPECT_EQ(run.p->Wait(10000), 0);
 }
 
 // Runs oxel-cli on a pseudo-terminal board with the given configuration
@@ -271,12 +306,10 @@ TEST(HostilePeer, StartupScriptOutputIsNeverLost) {
 // Only a complete IAC SB TERMINAL-TYPE SEND IAC SE gets an answer: a flood
 // of option bytes inside a subnegotiation gets none.
 TEST(HostilePeer, TelnetSubnegotiationFloodGetsNoAnswers) {
-    TempDir home;
-    TcpPeer server;
-    home.Write("t.ct", Config({"BACKEND 2", "BACKEND_TELNET_ENABLED TRUE", "BACKENT_TELNET_SYS \"127.0.0.1\"",
-                               "BACKEND_TELNET_PORT " + std::to_string(server.port)}));
-    Proc p(CliPath(), {home.File("t.ct")}, {"OXEL_HOME=" + home.path()});
-    ASSERT_TRUE(server.Accept(20000));
+    TelnetRun run({});
+    ASSERT_TRUE(run.accepted);
+    TcpPeer& server = run.server;
+    Proc& p = *run.p;
     const std::string is = std::string("\xff\xfa\x18\x00", 4) + "vt100\xff\xf0";
     server.Send("\xff\xfa\x18" + std::string(100000, '\x18') + "\xff\xf0");
     bool shown = false;
@@ -298,13 +331,10 @@ TEST(HostilePeer, TelnetSubnegotiationFloodGetsNoAnswers) {
 // A server that accepts and hangs up at once: the outage is told once and
 // the waits between attempts grow (1 s, 1.5 s, 2 s, ...).
 TEST(HostilePeer, TelnetReconnectsBackOffAfterQuickDrops) {
-    TempDir home;
-    TcpPeer server;
-    home.Write("t.ct", Config({"BACKEND 2", "BACKEND_TELNET_ENABLED TRUE", "BACKENT_TELNET_SYS \"127.0.0.1\"",
-                               "BACKEND_TELNET_AUTORESTART TRUE",
-                               "BACKEND_TELNET_PORT " + std::to_string(server.port)}));
-    Proc p(CliPath(), {home.File("t.ct")}, {"OXEL_HOME=" + home.path()});
-    ASSERT_TRUE(server.Accept(20000));
+    TelnetRun run({"BACKEND_TELNET_AUTORESTART TRUE"});
+    ASSERT_TRUE(run.accepted);
+    TcpPeer& server = run.server;
+    Proc& p = *run.p;
     server.Drop();
     int accepts = 1;
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(6);
