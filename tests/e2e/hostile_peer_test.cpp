@@ -134,20 +134,25 @@ TEST(HostilePeer, QueryFloodOnTelnetNeverAsksToReconnect) {
 }
 
 // A server that floods queries and never reads the answers: once its socket
-// is full the reader's reply waits, and a close must still end that wait.
+// is full the reader's reply and the typed keys wait, and a close must still
+// end those waits.
 TEST(HostilePeer, QueryFloodFromATelnetPeerThatNeverReads) {
     TelnetRun run({"VT100_EMULATION TRUE"});
     ASSERT_TRUE(run.accepted);
     QueryFlood flood(run.server.client, false);
     // The answers pile up unread until both socket buffers are full and the
-    // program's reader waits in its send: the pile stops growing.
-    int before = -1, queued = 0;
+    // program's reader waits in its send: the pile stops growing (for a
+    // whole second, so a passing stall is not taken for it).
+    int before = -1, queued = 0, still = 0;
     EXPECT_TRUE(WaitFor([&] {
         before = queued;
         ioctl(run.server.client, FIONREAD, &queued);
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        return queued > 0 && queued == before;
+        run.p->WaitOutput("\x01", 100);   // keeps standard output flowing
+        still = queued > 0 && queued == before ? still + 1 : 0;
+        return still >= 10;
     }, 30000));
+    // A key typed now waits behind the stuck answers.
+    run.p->Write("typed\r");
     run.p->Signal(SIGTERM);
     EXPECT_EQ(run.p->Wait(10000), 0);
 }
