@@ -144,6 +144,7 @@ std::string CliPath() {
     const char* other = std::getenv("OXEL_CLI");
     return other && *other ? other : OXEL_CLI_PATH;
 }
+std::string SourceDir() { return OXEL_SOURCE_DIR; }
 
 ProcResult RunCli(const std::vector<std::string>& args, const std::vector<std::string>& env,
                   const std::string& input, int timeoutMs) {
