@@ -311,6 +311,7 @@ void Initialise(int cmd) {
     if (BeginsWithText(g_cfg.STARTUP_SCRIPT)) run_script(g_cfg.STARTUP_SCRIPT, nullptr);  // 12
     SyncMenuChecks();                                            // 13
     SetFrameInitialised(true);                                   // 14
+    ConsoleShowHeld();   // what the start-up script printed meanwhile
     ui().Relayout();
     ui().StatusRefresh();
     if (g_opt.forcedHeight != -1)                                // 15

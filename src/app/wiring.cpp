@@ -31,7 +31,7 @@ RxHooks Consumers() {
         ActivitySeen,     TunnelCopy,       script_receive,   script_wake,
         LogBinaryCapture, TelnetdBroadcast, TimestampInsert,  LogWrite,
         WebsocBroadcast,  CatchActive,      CatchFeedByte,    BackendWrite,
-        BackendConnected, BackendLostConnection, ReopenConnection,
+        BackendReply,     BackendConnected, BackendLostConnection, ReopenConnection,
     };
 }
 

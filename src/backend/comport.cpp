@@ -355,9 +355,9 @@ void CommWatch(PortRef port, bool alt) {
                 } else {
                     RxDeliverAlt(in.data(), out.data(), len, out.size());
                     // Passthrough only to a live main backend: the watcher
-                    // must never stop to ask about reconnecting.
-                    if (g_cfg.COMPORT_PASSTHROUGH && BackendConnected())
-                        BackendWrite(reinterpret_cast<const char*>(in.data()), len);
+                    // must never stop to ask about reconnecting, even when
+                    // the main port closes under it (BackendReply drops).
+                    if (g_cfg.COMPORT_PASSTHROUGH) BackendReply(reinterpret_cast<const char*>(in.data()), len);
                 }
             }
         }

@@ -106,17 +106,26 @@ void* TargetField(const ConfigKey& key) {
     return reinterpret_cast<char*>(t_target ? t_target : &g_cfg) + offset;
 }
 
+// The box shows at most this much of the offending value, so that the words
+// after it always fit in the box text.
+constexpr size_t kBoxValueShown = 1024;
+
+std::string ValueBox(const std::string& value, const char* verdict) {
+    std::string shown = value.size() > kBoxValueShown ? value.substr(0, kBoxValueShown) + "..." : value;
+    return "Value '" + shown + "' " + verdict;
+}
+
 // Stores a quoted string value; false when the line counts as unknown.
 bool SetString(const ConfigKey& key, const std::string& value, bool truncated, LineResult& r) {
     if (!key.field) return true;  // accepted and ignored
     if (truncated || value.size() > kMaxValue) {
-        r.valueBoxes.push_back("Value '" + value + "' too big");
+        r.valueBoxes.push_back(ValueBox(value, "too big"));
         return false;
     }
     if (!IsQuoted(value)) return false;
     std::string inner = value.substr(1, value.size() - 2);
     if (value.size() >= key.capacity) {
-        r.valueBoxes.push_back("Value '" + inner + "' too long");
+        r.valueBoxes.push_back(ValueBox(inner, "too long"));
         return false;
     }
     ConfigSetString(static_cast<char*>(TargetField(key)), key.capacity, inner.c_str());
@@ -125,7 +134,7 @@ bool SetString(const ConfigKey& key, const std::string& value, bool truncated, L
 
 bool SetEnvironment(const std::string& value, bool truncated, LineResult& r) {
     if (truncated || value.size() > kMaxValue) {
-        r.valueBoxes.push_back("Value '" + value + "' too big");
+        r.valueBoxes.push_back(ValueBox(value, "too big"));
         return false;
     }
     if (!IsQuoted(value)) return false;
@@ -151,7 +160,7 @@ bool ApplyKey(const std::string& name, const std::string& value, bool truncated,
             if (table.type == KeyType::String) return SetString(key, value, truncated, r);
             if (!key.field) return true;
             if (truncated) {
-                r.valueBoxes.push_back("Value '" + value + "' too big");
+                r.valueBoxes.push_back(ValueBox(value, "too big"));
                 return false;
             }
             void* field = TargetField(key);

@@ -41,6 +41,7 @@ RxHooks NoConsumers() {
         [] { return false; },                           // catchActive
         [](char) {},                                    // catchByte
         [](const char*, size_t) { return -1; },         // backendWrite
+        [](const char*, size_t) { return 0; },          // backendReply
         [] { return false; },                           // backendConnected
         [] { return false; },                           // backendLost
         [] { return 0; },                               // reconnect
@@ -114,7 +115,9 @@ size_t HexDisplay(const uint8_t* in, size_t len, uint8_t* out, size_t outSize) {
             out[n++] = static_cast<uint8_t>(kHex[b & 15]);
             if (bracket) out[n++] = '>';
         }
-        if (space) out[n++] = ' ';
+        // A line end shown as itself gets no spacing blank: after a CR it
+        // would overwrite the line's first column.
+        if (space && !(plain && (b == '\r' || b == '\n'))) out[n++] = ' ';
     }
     return n;
 }
@@ -206,6 +209,7 @@ void RxHooksInstall(const RxHooks& hooks) {
 void RxHooksReset() { g_hooks = g_installed; }
 
 int RxBackendWrite(const char* data, size_t len) { return g_hooks.backendWrite(data, len); }
+int RxBackendReply(const char* data, size_t len) { return g_hooks.backendReply(data, len); }
 
 int RxLoadFilter(const std::string& dir) {
     if (g_filterLib) {

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "util/commands.h"
@@ -302,6 +303,42 @@ int ConsoleWritePlain(const char* data, size_t len) {
     if (!FrameInitialised()) return 0;
     ui().ConsoleBytes(data, len);
     return ConsoleWriteInternal(data, len);
+}
+
+namespace {
+
+constexpr size_t kHeldMax = 256 * 1024;
+std::mutex g_heldMu;                   // taken before the screen's own locks
+std::string g_held;
+std::atomic<bool> g_heldAny{false};    // cleared only after the text is shown
+
+// With g_heldMu held. Writers that find text kept wait on the lock, so what
+// was kept is always shown before anything written later.
+void ShowHeldLocked() {
+    if (!g_heldAny.load() || !FrameInitialised()) return;
+    std::string text;
+    text.swap(g_held);
+    ConsoleWritePlain(text.data(), text.size());
+    g_heldAny = false;
+}
+
+}  // namespace
+
+int ConsoleWriteText(const char* data, size_t len) {
+    if (FrameInitialised() && !g_heldAny.load()) return ConsoleWritePlain(data, len);
+    std::lock_guard l(g_heldMu);
+    if (!FrameInitialised()) {
+        g_held.append(data, std::min(len, kHeldMax - std::min(kHeldMax, g_held.size())));
+        g_heldAny = true;
+        return 1;
+    }
+    ShowHeldLocked();
+    return ConsoleWritePlain(data, len);
+}
+
+void ConsoleShowHeld() {
+    std::lock_guard l(g_heldMu);
+    ShowHeldLocked();
 }
 
 int ConsoleWriteInternal(const char* data, size_t len) {
@@ -690,6 +727,6 @@ int console_printf(const char* fmt, ...) {
     std::string text = VStrFormat(fmt, ap);
     va_end(ap);
     LogWrite(text.data(), text.size());
-    ConsoleWritePlain(text.data(), text.size());
+    ConsoleWriteText(text.data(), text.size());
     return static_cast<int>(text.size());
 }
