@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/commands.h"
+#include "app/statusbar.h"
 #include "app/toolbar.h"
 #include "app/utils.h"
 #include "backend/backend.h"
@@ -34,6 +35,9 @@
 #include "script/scripting.h"
 #include "script/shellvar.h"
 #include "servers/telnetd.h"
+#include "servers/tftp_cmds.h"
+#include "servers/tftpclient.h"
+#include "servers/tftpsrvr.h"
 
 #define OXEL_MODULE "oxel"
 
@@ -268,8 +272,11 @@ void ServerStartQuestion() {
     if (title.empty()) return;
     title += "Server auto-startup warning";
     if (OxelMessageBoxStyle(MB_YESNO | MB_ICONEXCLAMATION, title.c_str(),
-                            "Ok to allow servers to start up?") == IDYES)
-        return;  // the servers are started by their own modules as they land
+                            "Ok to allow servers to start up?") == IDYES) {
+        // Start order: MONCMD, TFTP, SYSLOG, FTP, DHCP, HTTP (each only if enabled).
+        TftpSrvrStart();
+        return;
+    }
     for (const auto& s : servers) *s.enabled = 0;
     TraceRefreshCaption();
     OxelMessageBox("All previously enabled servers disabled",
@@ -475,6 +482,7 @@ void ProgramExit(int code) {
     SetFrameInitialised(false);
     LogShutdown();
     TraceCloseFile();
+    TftpSrvrStop();
     if (g_cfg.BACKEND == 4) ClosePlinkConnection();
     if (auto hook = g_exitHook.load()) hook();
     std::fflush(nullptr);
@@ -502,6 +510,10 @@ int OxelStart(int argc, char** argv, Ui& face) {
     // 5.
     InitScripting();
     ScriptCmdsInit();
+    TftpCmdsInit();
+    TftpSrvrInit();
+    TftpClientInit();
+    StatusSourcesRef().tftpPkts = TftpStatusPkts;
     LogInit();
     BackendInit();
     NetBackendsInit();
@@ -525,6 +537,8 @@ void OxelShutdown() {
     SetFrameInitialised(false);
     LogShutdown();
     ScriptShutdown();
+    TftpClientWorkerStop();
+    TftpSrvrStop();
     if (g_cfg.BACKEND == 4) ClosePlinkConnection();
     if (BackendConnected()) CloseConnection();
     TraceShutdown();
