@@ -72,9 +72,18 @@ int NewmonOptions(int argc, char** argv, NewmonArgs& a) {
     return 0;
 }
 
-int Moncmd(const char* ip, const NewmonArgs& a, const std::string& command) {
+// The target is named as for TFTP ("host" or "host:port"); the port is the
+// TFTP server's, the monitor commands go to the host.
+std::string HostOf(const char* target) {
+    std::string host = target;
+    size_t colon = host.find(':');
+    if (colon != std::string::npos) host.resize(colon);
+    return host;
+}
+
+int Moncmd(const char* target, const NewmonArgs& a, const std::string& command) {
     if (a.verbose) console_printf("NEWMON: %s\r\n", command.c_str());
-    return MoncmdExchange(ip, command.c_str(), static_cast<uint16_t>(a.port), static_cast<int>(a.wait * 100),
+    return MoncmdExchange(HostOf(target).c_str(), command.c_str(), static_cast<uint16_t>(a.port), static_cast<int>(a.wait * 100),
                           a.verbose);
 }
 
