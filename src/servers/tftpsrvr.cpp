@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -63,7 +64,12 @@ struct Slot {
     std::string mode;
     uint64_t sentAtMs = 0;
     std::vector<uint8_t> send;   // header + one block
+    std::vector<uint8_t> ahead;  // a read's file bytes not sent yet
+    size_t aheadPos = 0;
 };
+
+// Reads run ahead in pieces this large, so a small block costs no system call.
+constexpr size_t kReadAhead = 64 * 1024;
 
 struct Settings {
     std::string dir;
@@ -199,17 +205,30 @@ std::optional<std::string> RequestPath(int fd, Slot& s, const TftpRequest& rq, c
     return std::nullopt;
 }
 
-bool ReadBlock(Slot& s, size_t& got) {
-    got = 0;
-    uint8_t* at = s.send.data() + 4;
-    size_t want = static_cast<size_t>(s.blksize);
-    while (got < want) {
-        ssize_t n = read(s.readFd, at + got, want - got);
+// Refills the read-ahead when it holds less than a block; false on a read error.
+bool FillAhead(Slot& s, size_t want) {
+    if (s.ahead.size() - s.aheadPos >= want) return true;
+    s.ahead.erase(s.ahead.begin(), s.ahead.begin() + static_cast<ptrdiff_t>(s.aheadPos));
+    s.aheadPos = 0;
+    size_t have = s.ahead.size();
+    s.ahead.resize(std::max(kReadAhead, want));
+    while (have < want) {
+        ssize_t n = read(s.readFd, s.ahead.data() + have, s.ahead.size() - have);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return false;
         if (n == 0) break;
-        got += static_cast<size_t>(n);
+        have += static_cast<size_t>(n);
     }
+    s.ahead.resize(have);
+    return true;
+}
+
+bool ReadBlock(Slot& s, size_t& got) {
+    size_t want = static_cast<size_t>(s.blksize);
+    if (!FillAhead(s, want)) return false;
+    got = std::min(want, s.ahead.size() - s.aheadPos);
+    std::memcpy(s.send.data() + 4, s.ahead.data() + s.aheadPos, got);
+    s.aheadPos += got;
     return true;
 }
 
@@ -230,6 +249,7 @@ void SendNextBlock(int fd, Slot& s) {
     if (got < static_cast<size_t>(s.blksize)) {
         close(s.readFd);
         s.readFd = -1;
+        std::vector<uint8_t>().swap(s.ahead);
         s.state = kLastSent;  // until the final ACK, so a lost last block is resent
     }
     SendSlot(fd, s, true, 1);
