@@ -5,10 +5,11 @@
 
 #include <string>
 
-#include "app/oxel.h"
-#include "app/utils.h"
+#include "console/screenbuf.h"
+#include "platform/report.h"
+#include "util/utils.h"
 #include "backend/moncmdc.h"
-#include "script/cmdline.h"
+#include "util/cmdline.h"
 #include "script/scripting.h"
 #include "servers/tftpclient.h"
 #include "servers/tftpsrvr.h"

@@ -15,14 +15,14 @@
 #include <thread>
 #include <vector>
 
-#include "app/commands.h"
-#include "app/oxel.h"
-#include "app/utils.h"
+#include "util/commands.h"
+#include "platform/report.h"
+#include "util/utils.h"
 #include "config/configrecord.h"
 #include "log/srvrtrace.h"
 #include "platform/net.h"
 #include "platform/ui.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 #include "servers/tftp_file.h"
 #include "servers/tftp_proto.h"
 #include "servers/tftpsrvr.h"

@@ -7,11 +7,11 @@
 
 #include <string>
 
-#include "app/oxel.h"
+#include "console/screenbuf.h"
 #include "config/configrecord.h"
 #include "fake_ui.h"
 #include "proc.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 #include "servers/tftpsrvr.h"
 #include "tftp_peer.h"
 

@@ -7,15 +7,15 @@
 #include <future>
 #include <string>
 
-#include "app/oxel.h"
+#include "console/screenbuf.h"
 #include "config/configrecord.h"
 #include "fake_ui.h"
 #include "log/srvrtrace.h"
 #include "loopback_peer.h"
 #include "proc.h"
-#include "script/cmdline.h"
+#include "util/cmdline.h"
 #include "script/scripting.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 #include "servers/tftp_cmds.h"
 #include "servers/tftpsrvr.h"
 #include "tftp_peer.h"

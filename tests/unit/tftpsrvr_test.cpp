@@ -10,13 +10,13 @@
 #include <string>
 #include <thread>
 
-#include "app/oxel.h"
+#include "console/screenbuf.h"
 #include "config/configrecord.h"
 #include "fake_ui.h"
 #include "loopback_peer.h"
 #include "log/srvrtrace.h"
 #include "proc.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 #include "servers/tab_tftp.h"
 #include "tftp_peer.h"
 
