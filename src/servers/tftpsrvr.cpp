@@ -538,22 +538,6 @@ void ServerThread(int fd) {
 
 void OpenDialog() { ui().ShowDialog("TFTP Server..."); }
 
-// A socket on every interface; port 0 takes a free one (tests, a second copy).
-int BindAll(uint16_t port) {
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    in_addr any{};
-    any.s_addr = htonl(INADDR_ANY);
-    sockaddr_in sa = NetAddress(any, port);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
-        int e = errno;
-        close(fd);
-        errno = e;
-        return -1;
-    }
-    return fd;
-}
-
 }  // namespace
 
 int TftpSrvrStart() {
@@ -568,7 +552,7 @@ int TftpSrvrStart() {
             if (p && *p <= 65535) port = *p;
         }
         TracePrintf(TRC_TFTP, "TFTP SERVER socket init");
-        int fd = BindAll(static_cast<uint16_t>(port));
+        int fd = NetUdpSocket(static_cast<uint16_t>(port), false);
         if (fd >= 0) {
             TracePrintf(TRC_TFTP, "TFTP SERVER socket init done");
             {
