@@ -28,6 +28,15 @@ QLineEdit* Field(QDialog* dlg, const char* value) {
     return e;
 }
 
+// A Browse button fills its field from a file chooser.
+void Browse(QDialog* dlg, QPushButton* button, QLineEdit* field, const char* title, bool save) {
+    QObject::connect(button, &QPushButton::clicked, dlg, [=] {
+        QString f = save ? QFileDialog::getSaveFileName(dlg, title, field->text())
+                         : QFileDialog::getOpenFileName(dlg, title, field->text());
+        if (!f.isEmpty()) field->setText(f);
+    });
+}
+
 void OpenTftpClient(QWidget* parent) {
     auto* dlg = new QDialog(parent);
     dlg->setAttribute(Qt::WA_DeleteOnClose);
@@ -48,14 +57,8 @@ void OpenTftpClient(QWidget* parent) {
     grid->addWidget(dst, 2, 1);
     grid->addWidget(dstBrowse, 2, 2);
     top->addLayout(grid);
-    QObject::connect(srcBrowse, &QPushButton::clicked, dlg, [dlg, src] {
-        QString f = QFileDialog::getOpenFileName(dlg, "Src:", src->text());
-        if (!f.isEmpty()) src->setText(f);
-    });
-    QObject::connect(dstBrowse, &QPushButton::clicked, dlg, [dlg, dst] {
-        QString f = QFileDialog::getSaveFileName(dlg, "Dest:", dst->text());
-        if (!f.isEmpty()) dst->setText(f);
-    });
+    Browse(dlg, srcBrowse, src, "Src:", false);
+    Browse(dlg, dstBrowse, dst, "Dest:", true);
 
     auto* options = new QHBoxLayout;
     auto* ascii = new QCheckBox("Ascii", dlg);
