@@ -78,9 +78,9 @@ uint16_t Num(const Bytes& p) { return p.size() < 4 ? 0 : static_cast<uint16_t>(p
 std::string Payload(const Bytes& p) { return p.size() < 4 ? "" : std::string(p.begin() + 4, p.end()); }
 std::string Text(const Bytes& p) { return std::string(p.begin(), p.end()); }
 
-std::string Pattern(size_t n, unsigned seed) {
+std::string Pattern(size_t n, unsigned variant) {
     std::string s(n, 0);
-    uint32_t x = seed * 2654435761u + 1;
+    uint32_t x = variant * 2654435761u + 1;
     for (auto& c : s) {
         x = x * 1103515245u + 12345u;
         c = static_cast<char>(x >> 16);

@@ -41,7 +41,7 @@ std::string Payload(const Bytes& pkt);   // after the four header bytes
 std::string Text(const Bytes& pkt);      // the whole packet as bytes
 
 // A deterministic file body of n bytes.
-std::string Pattern(size_t n, unsigned seed = 1);
+std::string Pattern(size_t n, unsigned variant = 1);
 
 // Runs in.tftpd on 127.0.0.1 on a free port, serving dir (creates allowed);
 // ready once it answers. Stopped by the destructor.
