@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "util/commands.h"
@@ -26,6 +25,7 @@
 #include "servers/tftp_file.h"
 #include "servers/tftp_proto.h"
 #include "servers/tftpsrvr.h"
+#include "util/worker.h"
 
 #define OXEL_MODULE "tftpclient"
 
@@ -297,8 +297,7 @@ int RunTransfer(Transfer& t, const std::string& host, uint16_t port, const char*
 }
 
 std::mutex g_workerMu;
-std::thread g_worker;
-std::atomic<bool> g_workerRunning{false};
+WorkerThread g_worker;
 
 void OpenDialog() { ui().ShowDialog("TFTP Client..."); }
 
@@ -386,26 +385,29 @@ int TftpRunFof(const char* listFile, const char* mode) {
 }
 
 int TftpClient(bool send, bool ascii, bool fof) {
-    std::lock_guard l(g_workerMu);
-    if (g_workerRunning) return 0;
-    if (g_worker.joinable()) g_worker.join();
     std::string server = g_cfg.TFTPC_SRVR, src = g_cfg.TFTPC_SRCFILE, dst = g_cfg.TFTPC_DSTFILE;
     const char* mode = ascii ? "ascii" : "octet";
-    g_workerRunning = true;
-    g_worker = std::thread([=] {
-        if (fof) TftpRunFof(src.c_str(), mode);
-        else tftpc(server.c_str(), send ? "put" : "get", src.c_str(), dst.c_str(), mode, 5);
-        g_workerRunning = false;
-    });
-    return 1;
+    bool started;
+    {
+        std::lock_guard l(g_workerMu);
+        if (g_worker.Running()) return 0;
+        // The transfer watches the cancel flag; the worker's own flag is not needed.
+        started = g_worker.Start([=](const std::atomic<bool>&) {
+            if (fof) TftpRunFof(src.c_str(), mode);
+            else tftpc(server.c_str(), send ? "put" : "get", src.c_str(), dst.c_str(), mode, 5);
+        });
+    }
+    if (!started) ERROR_REPORT("TftpClient: CreatThread()");
+    return started ? 1 : 0;
 }
 
-bool TftpClientWorkerRunning() { return g_workerRunning; }
+bool TftpClientWorkerRunning() { return g_worker.Running(); }
 
 void TftpClientWorkerStop() {
     TftpClientCancel();
     std::lock_guard l(g_workerMu);
-    if (g_worker.joinable()) g_worker.join();
+    // A transfer notices the cancel within one wait (at most five seconds).
+    g_worker.Stop(6000);
 }
 
 void TftpClientInit() {

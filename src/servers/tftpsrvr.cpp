@@ -14,7 +14,6 @@
 #include <climits>
 #include <cstring>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "util/commands.h"
@@ -25,6 +24,7 @@
 #include "platform/clock.h"
 #include "platform/net.h"
 #include "platform/ui.h"
+#include "util/worker.h"
 #include "config/shellvar.h"
 #include "servers/tab_tftp.h"
 #include "servers/tftp_file.h"
@@ -76,11 +76,10 @@ struct Settings {
     bool relativeOnly = false;
 };
 
-std::mutex g_lifeMu;             // start and stop, g_thread
+std::mutex g_lifeMu;             // start and stop, g_worker
 std::mutex g_setMu;              // g_settings, read by the server thread per request
 Settings g_settings;
-std::thread g_thread;
-std::atomic<bool> g_stop{false};
+WorkerThread g_worker;
 std::atomic<bool> g_running{false};
 std::atomic<int> g_fd{-1};
 std::atomic<uint16_t> g_port{0};
@@ -90,6 +89,9 @@ std::atomic<int> g_busySlots{0};
 
 // ---- owned by the server thread ----
 std::array<Slot, kTftpSlots> g_slots;
+const std::atomic<bool>* g_stopping = nullptr;  // the thread's stop flag
+
+bool Stopping() { return g_stopping && *g_stopping; }
 
 Settings CurrentSettings() {
     std::lock_guard l(g_setMu);
@@ -119,7 +121,7 @@ void CountPacket() {
 }
 
 void SendTo(int fd, const sockaddr_in& to, const void* data, size_t len, int which) {
-    if (sendto(fd, data, len, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) < 0 && !g_stop)
+    if (sendto(fd, data, len, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) < 0 && !Stopping())
         ERROR_REPORT("TFTP SERVER sendto%d()", which);
 }
 
@@ -506,17 +508,18 @@ int NextDeadlineMs() {
     return static_cast<int>(best);
 }
 
-void ServerThread(int fd) {
+void ServerThread(int fd, const std::atomic<bool>& stop) {
+    g_stopping = &stop;
     for (int i = 0; i < kTftpSlots; ++i) {
         g_slots[static_cast<size_t>(i)] = Slot{};
         g_slots[static_cast<size_t>(i)].index = i;
     }
     CountBusy();
     std::vector<uint8_t> buf(kTftpRecvMax);
-    while (!g_stop) {
+    while (!stop) {
         pollfd pfd{fd, POLLIN, 0};
         int r = poll(&pfd, 1, NextDeadlineMs());
-        if (g_stop) break;
+        if (stop) break;
         if (r < 0 && errno != EINTR) {
             ERROR_REPORT("TFTP SERVER select()");
             break;
@@ -525,7 +528,7 @@ void ServerThread(int fd) {
             sockaddr_in from{};
             socklen_t flen = sizeof from;
             ssize_t n = recvfrom(fd, buf.data(), buf.size(), MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &flen);
-            if (g_stop) break;
+            if (stop) break;
             if (n < 0 && errno != EAGAIN && errno != EINTR)
                 TftpPaneLine("%s: %s", "TFTP SERVER recvfrom failed", std::strerror(errno));
             if (n >= 0) Dispatch(fd, buf.data(), static_cast<size_t>(n), from);
@@ -561,11 +564,15 @@ int TftpSrvrStart() {
             }
             g_fd = fd;
             g_port = NetLocalPort(fd);
-            g_stop = false;
-            g_thread = std::thread(ServerThread, fd);
-            g_running = true;
+            g_running = g_worker.Start([fd](const std::atomic<bool>& stop) { ServerThread(fd, stop); });
+            if (!g_running) {
+                int dead = g_fd.exchange(-1);
+                NetClose(dead);
+                g_cfg.TFTPSRVR_ENABLED = 0;
+                err = -1;
+            }
         } else {
-            err = errno;
+            err = errno ? errno : EIO;
             g_cfg.TFTPSRVR_ENABLED = 0;
         }
     }
@@ -574,7 +581,8 @@ int TftpSrvrStart() {
         TraceSetServerRunning("Tftp", true);
         return 1;
     }
-    if (err == EADDRINUSE) OxelMessageBox("TFTP SERVER", "port %u in use", port);
+    if (err == -1) ERROR_REPORT("CreatThread()");
+    else if (err == EADDRINUSE) OxelMessageBox("TFTP SERVER", "port %u in use", port);
     else if (err == EACCES)
         OxelMessageBox("TFTP SERVER",
                        "port %u needs privileges: grant the program CAP_NET_BIND_SERVICE, "
@@ -592,11 +600,12 @@ void TftpSrvrStop() {
     std::lock_guard l(g_lifeMu);
     g_cfg.TFTPSRVR_ENABLED = 0;
     if (!g_running) return;
-    g_stop = true;
+    g_worker.RequestStop();
     NetShutdown(g_fd);
-    if (g_thread.joinable()) g_thread.join();
     int fd = g_fd.exchange(-1);
-    NetClose(fd);
+    // A thread that does not end in time (its error box still open) keeps
+    // its socket; it ends on its own once the box is answered.
+    if (g_worker.Stop(3000)) NetClose(fd);
     g_port = 0;
     g_running = false;
     g_busySlots = 0;

@@ -244,6 +244,25 @@ TEST_F(TftpClientTest, FileOfFilesRunsEachLineAndStopsAtABadOne) {
     EXPECT_NE(TraceText().find("FOF_RECV b " + local.File("b.local")), std::string::npos);
 }
 
+TEST_F(TftpClientTest, DialogWorkerRunsOneTransferAtATime) {
+    TempDir remote;
+    TftpdHpa tftpd(remote.path());
+    ASSERT_TRUE(tftpd.ready);
+    local.Write("img", Pattern(2000000));
+    CFG_SET_STRING(g_cfg.TFTPC_SRVR, Server(tftpd.port).c_str());
+    CFG_SET_STRING(g_cfg.TFTPC_SRCFILE, local.File("img").c_str());
+    CFG_SET_STRING(g_cfg.TFTPC_DSTFILE, "img.up");
+    ASSERT_EQ(TftpClient(true, false, false), 1);
+    EXPECT_EQ(TftpClient(true, false, false), 0);  // the first is still running
+    EXPECT_TRUE(WaitFor([] { return !TftpClientWorkerRunning(); }, 10000));
+    EXPECT_TRUE(remote.Read("img.up") == Pattern(2000000));
+    TftpClientProgress p = TftpClientProgressNow();
+    EXPECT_FALSE(p.busy);
+    EXPECT_EQ(p.bytes, 2000000);
+    EXPECT_EQ(p.size, 2000000);
+    TftpClientWorkerStop();
+}
+
 // NEWMON against a pretend monitor: its commands arrive in order, and the
 // image lands in the target's TFTP server (here our own) under the RAM address.
 TEST_F(TftpClientTest, NewmonSendsTheImageAndTheFlashSteps) {
