@@ -38,6 +38,9 @@
 #include "script/scripting.h"
 #include "config/shellvar.h"
 #include "servers/telnetd.h"
+#include "servers/tftp_cmds.h"
+#include "servers/tftpclient.h"
+#include "servers/tftpsrvr.h"
 
 #define OXEL_MODULE "oxel"
 
@@ -234,8 +237,11 @@ void ServerStartQuestion() {
     if (title.empty()) return;
     title += "Server auto-startup warning";
     if (OxelMessageBoxStyle(MB_YESNO | MB_ICONEXCLAMATION, title.c_str(),
-                            "Ok to allow servers to start up?") == IDYES)
-        return;  // the servers are started by their own modules as they land
+                            "Ok to allow servers to start up?") == IDYES) {
+        // Start order: MONCMD, TFTP, SYSLOG, FTP, DHCP, HTTP (each only if enabled).
+        TftpSrvrStart();
+        return;
+    }
     for (const auto& s : servers) *s.enabled = 0;
     TraceRefreshCaption();
     OxelMessageBox("All previously enabled servers disabled",
@@ -368,6 +374,9 @@ int OxelStart(int argc, char** argv, Ui& face) {
     // 5.
     InitScripting();
     ScriptCmdsInit();
+    TftpCmdsInit();
+    TftpSrvrInit();
+    TftpClientInit();
     LogInit();
     BackendInit();
     NetBackendsInit();
@@ -391,6 +400,8 @@ void OxelShutdown() {
     SetFrameInitialised(false);
     LogShutdown();
     ScriptShutdown();
+    TftpClientWorkerStop();
+    TftpSrvrStop();
     if (g_cfg.BACKEND == 4) ClosePlinkConnection();
     if (BackendConnected()) CloseConnection();
     TraceShutdown();

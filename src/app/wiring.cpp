@@ -17,9 +17,12 @@
 #include "script/inactivity.h"
 #include "script/scripting.h"
 #include "servers/telnetd.h"
+#include "servers/tftpclient.h"
+#include "servers/tftpsrvr.h"
 #include "servers/websocsrvr.h"
 #include "util/cmdids.h"
 #include "util/commands.h"
+#include "app/statusbar.h"
 #include "xfer/avrloader.h"
 #include "xfer/xmodem.h"
 
@@ -62,12 +65,14 @@ void AppWireHooks() {
     SetErrorReportRoutes({TelnetdBroadcast, ReportOnConsole});
     TelnetSetRestartScriptHook(StartScript);
     CommandRegister({CMD_TB_TIMESTAMP, "", "", ToggleTimestamps});
+    StatusSourcesRef().tftpPkts = TftpStatusPkts;
     static bool stepsAdded = false;
     if (!stepsAdded) {
         stepsAdded = true;
         ProgramExitAddStep([] { SetFrameInitialised(false); });
         ProgramExitAddStep(LogShutdown);
         ProgramExitAddStep(TraceCloseFile);
+        ProgramExitAddStep(TftpSrvrStop);
         ProgramExitAddStep(ClosePlinkAtExit);
     }
 }
