@@ -33,7 +33,10 @@
 #include "script/script_cmds.h"
 #include "script/scripting.h"
 #include "script/shellvar.h"
+#include "servers/moncmdsrvr.h"
+#include "servers/srvhooks.h"
 #include "servers/telnetd.h"
+#include "app/statusbar.h"
 
 #define OXEL_MODULE "oxel"
 
@@ -269,7 +272,10 @@ void ServerStartQuestion() {
     title += "Server auto-startup warning";
     if (OxelMessageBoxStyle(MB_YESNO | MB_ICONEXCLAMATION, title.c_str(),
                             "Ok to allow servers to start up?") == IDYES)
-        return;  // the servers are started by their own modules as they land
+    {
+        MoncmdsrvrStart();
+        return;  // the other servers are started by their own modules as they land
+    }
     for (const auto& s : servers) *s.enabled = 0;
     TraceRefreshCaption();
     OxelMessageBox("All previously enabled servers disabled",
@@ -339,6 +345,7 @@ void Initialise(int cmd) {
     }
     PlaceWindow();                                               // 7
     LogStartup();                                                // 8 (long-term too)
+    if (g_cfg.TELNET_ENABLED) TelnetdStart(g_cfg.TELNET_PORT);   // 9
     ServerStartQuestion();                                       // 10
     SyncBackendMenus();                                          // 11
     ConnectBackend();
@@ -352,6 +359,19 @@ void Initialise(int cmd) {
     if (g_opt.forcedWidth != -1)
         console_printf("OrigCharWidth: %d, Forced: %d\r\n", g_measuredWidth.load(), g_opt.forcedWidth);
     if (g_opt.tmpDebug) console_printf("NOTE: tmp-debug-function enabled\r\n");
+}
+
+// The servers' reporting rows, status-bar source and menu commands.
+void ServersInit() {
+    ServerHooksRef() = {
+        [](const char* file, int line, const char* text) { ErrorReport(file, line, "%s", text); },
+        [](const char* title, const char* text) { OxelMessageBox(title, "%s", text); },
+        [] { ui().StatusRefresh(); },
+    };
+    StatusSourcesRef().telnetClients = TelnetdClientCount;
+    CommandRegister({416, "Se&rvers", "&Telnet...", [] { ui().ShowDialog("Telnet Server Config..."); }});
+    CommandRegister({463, "Se&rvers", "&Moncmd...", [] { ui().ShowDialog("MONCMD Server..."); }});
+    TelnetdInit();
 }
 
 }  // namespace
@@ -505,6 +525,7 @@ int OxelStart(int argc, char** argv, Ui& face) {
     LogInit();
     BackendInit();
     NetBackendsInit();
+    ServersInit();
     CommandRegister({CMD_INIT, "", "", [] { Initialise(CMD_INIT); }});
     CommandRegister({CMD_REINIT, "", "", [] { Initialise(CMD_REINIT); }});
     ShellVarMenuInit();
@@ -525,6 +546,8 @@ void OxelShutdown() {
     SetFrameInitialised(false);
     LogShutdown();
     ScriptShutdown();
+    TelnetdStop();
+    MoncmdsrvrStop();
     if (g_cfg.BACKEND == 4) ClosePlinkConnection();
     if (BackendConnected()) CloseConnection();
     TraceShutdown();
