@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -34,11 +35,18 @@ struct Prefix {
 const Prefix kPrefixes[] = {
     {"SCRCMD: ", MoncmdKind::Scrcmd}, {"BUTTON: ", MoncmdKind::Button}, {"FKEY: ", MoncmdKind::Fkey}};
 
+// One run of the receiver. The thread owns the socket and closes it as its
+// last act, so a receiver busy in a long command when Stop gives up waiting
+// never has its descriptor closed (and reused) under it.
+struct Run {
+    std::atomic<bool> stop{false};
+    std::atomic<bool> done{false};
+};
+
 std::mutex g_mu;                // start, stop and the dialog
 std::thread g_thread;
-std::atomic<bool> g_done{true};
-std::atomic<bool> g_stop{false};
-std::atomic<int> g_fd{-1};
+std::shared_ptr<Run> g_run;
+std::atomic<int> g_fd{-1};      // the running socket, -1 when stopped
 std::atomic<uint16_t> g_port{0};
 std::atomic<int> g_lookups{0};
 
@@ -88,9 +96,9 @@ void Carry(const MoncmdRequest& r) {
     }
 }
 
-void Receiver(int fd) {
+void Receiver(int fd, std::shared_ptr<Run> run) {
     uint8_t buf[kMoncmdDatagram];
-    while (!g_stop) {
+    while (!run->stop) {
         pollfd p{fd, POLLIN, 0};
         int r = poll(&p, 1, 250);   // the stop flag is looked at between waits
         if (r == 0 || (r < 0 && errno == EINTR)) continue;
@@ -98,7 +106,7 @@ void Receiver(int fd) {
         sockaddr_in from{};
         socklen_t flen = sizeof from;
         ssize_t n = r < 0 ? -1 : recvfrom(fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &flen);
-        if (g_stop) break;
+        if (run->stop) break;
         if (n < 0) {
             if (errno == EINTR || errno == EAGAIN) continue;
             SRV_ERROR("MONCMD SERVER recvfrom()");
@@ -112,7 +120,8 @@ void Receiver(int fd) {
         if (sendto(fd, &kAck, 1, 0, reinterpret_cast<sockaddr*>(&from), flen) < 1)
             SRV_ERROR("MONCMD SERVER sendto()");
     }
-    g_done = true;
+    if (close(fd) != 0) SRV_ERROR("MONCMD SERVER closesocket()");
+    run->done = true;
 }
 
 in_addr BindAddress() {
@@ -154,19 +163,18 @@ int OpenSocket(uint16_t port) {
 }
 
 void StopLocked() {
-    if (g_fd < 0 && !g_thread.joinable()) return;
-    g_stop = true;
-    if (g_thread.joinable()) JoinThreadWithin(g_thread, g_done, 5000);
-    int fd = g_fd.exchange(-1);
-    if (fd >= 0 && close(fd) != 0) SRV_ERROR("MONCMD SERVER closesocket()");
+    if (!g_run) return;
+    g_fd = -1;
+    g_run->stop = true;
+    if (g_thread.joinable()) JoinThreadWithin(g_thread, g_run->done, 5000);
+    g_run.reset();
     g_port = 0;
     TraceSetServerRunning("Moncmd", false);
 }
 
 int StartLocked() {
     if (!g_cfg.MONCMDSRVR_ENABLED) return 0;
-    if (g_fd >= 0) return 1;
-    if (g_thread.joinable()) g_thread.join();
+    if (g_run) return 1;
     const uint16_t port = g_cfg.MONCMDSRVR_PORT;
     int fd = OpenSocket(port);
     if (fd < 0) {
@@ -174,17 +182,16 @@ int StartLocked() {
         TraceRefreshCaption();
         return 0;
     }
-    g_stop = false;
-    g_done = false;
+    auto run = std::make_shared<Run>();
     try {
-        g_thread = std::thread(Receiver, fd);
+        g_thread = std::thread(Receiver, fd, run);
     } catch (const std::system_error&) {
-        g_done = true;
         close(fd);
         g_cfg.MONCMDSRVR_ENABLED = 0;
         SRV_ERROR("CreatThread()");
         return 0;
     }
+    g_run = run;
     g_fd = fd;
     g_port = port;
     TraceSetServerRunning("Moncmd", true);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -257,6 +258,38 @@ TEST_F(TelnetServer, PasswordAcceptedAndRefused) {
     EXPECT_TRUE(bad.WaitClosed(10000));
     EXPECT_EQ(bad.got.find("Oxel Telnet Server"), std::string::npos);
     EXPECT_TRUE(TraceHas("wrong password from 127.0.0.1"));
+    // The next try from the same address is asked only after a pause.
+    auto t0 = std::chrono::steady_clock::now();
+    TelnetClient again(TelnetdBoundPort());
+    EXPECT_TRUE(again.Expect("OxelPassword: "));
+    EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(900));
+}
+
+TEST_F(TelnetServer, DialogStartsAndStopsAndTheCaptionFollows) {
+    TelnetDialogValues v;
+    v.welcome = "\\nBench 7\\n";
+    v.port = FreeTcpPort();
+    v.enabled = true;
+    v.localCommands = true;
+    TelnetdDialogApply(v);
+    ASSERT_TRUE(WaitFor([] { return TelnetdBoundPort() != 0; }));
+    EXPECT_EQ(g_cfg.TELNET_ENABLED, 1);
+    EXPECT_EQ(TraceCaptionText(), "SysTrace  (srvrs: Telnet&Lcmd)");
+    TelnetClient c(TelnetdBoundPort());
+    EXPECT_TRUE(c.Expect("\r\nBench 7\r\n"));
+    EXPECT_TRUE(WaitFor([&] { return Clients() == "1"; }));
+    v.enabled = false;
+    TelnetdDialogApply(v);
+    EXPECT_TRUE(c.WaitClosed());
+    EXPECT_FALSE(TelnetdRunning());
+    EXPECT_EQ(g_cfg.TELNET_ENABLED, 0);
+    EXPECT_EQ(Clients(), "0");
+    EXPECT_EQ(TraceCaptionText(), "SysTrace");
+    EXPECT_EQ(TelnetdSetWelcome(std::string(128, 'w').c_str()), 0);
+    EXPECT_EQ(TelnetdSetWelcome("\\nhi"), 1);
+    EXPECT_STREQ(g_cfg.TELNET_WELCOME, "\\nhi");
+    EXPECT_EQ(TelnetdSetWelcome(nullptr), 1);
+    EXPECT_STREQ(g_cfg.TELNET_WELCOME, "\\n\\n*** Oxel Telnet Server ***\\n\\n");
 }
 
 TEST_F(TelnetServer, LocalCommandsRefusedWhenOffAndRunWhenOn) {
