@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 
 #include "backend/comport.h"
@@ -21,6 +22,8 @@
 namespace {
 
 using Args = std::vector<std::string>;
+
+std::atomic<int> g_limitMs{60000};
 
 void Reply(LocalCmdClient& c, const std::string& text) { c.send(text); }
 
@@ -156,8 +159,7 @@ void RunFunction(LocalCmdClient& c, const std::string& line) {
 
 // Sends what the program prints until it ends, the time runs out or the
 // client goes. The bytes sent, or -1 when the time ran out.
-int PumpOutput(LocalCmdClient& c, ChildProcess& child) {
-    const uint64_t deadline = ClockTickMs() + kLocalCmdLimitMs;
+int PumpOutput(LocalCmdClient& c, ChildProcess& child, uint64_t deadline) {
     int sent = 0;
     bool prevCr = false;
     char buf[128];
@@ -195,11 +197,21 @@ int RunHost(LocalCmdClient& c, const std::string& line) {
     // The program gets no input: a remote user is not its terminal.
     close(child.inFd);
     child.inFd = -1;
-    int sent = PumpOutput(c, child);
+    const int limitMs = g_limitMs;
+    const uint64_t deadline = ClockTickMs() + static_cast<uint64_t>(limitMs);
+    int sent = PumpOutput(c, child, deadline);
+    // Its output closed; its exit status follows shortly.
+    while (sent >= 0 && ProcExited(child) == 0 && !c.gone()) {
+        if (ClockTickMs() >= deadline) {
+            sent = -1;
+            break;
+        }
+        hiresSleep(5);
+    }
     const bool timedOut = sent < 0;
     if (timedOut) sent = 0;
     ProcClose(child);
-    if (timedOut) Reply(c, SockText("\nServer: command ended after %d seconds\n", kLocalCmdLimitMs / 1000));
+    if (timedOut) Reply(c, SockText("\nServer: command stopped after %d ms\n", limitMs));
     else Reply(c, SockText("\n(exit status %d)\n", child.exitCode));
     Reply(c, "\r\n");
     return sent + 2;
@@ -243,6 +255,8 @@ std::string HostOutputCrLf(const char* data, size_t len, bool& prevCr) {
 }
 
 int RemoteDocmd(const char* line) { return docmd(line); }
+
+void LocalCmdSetLimitMs(int ms) { g_limitMs = ms; }
 
 int doLocalCmd(LocalCmdClient& c) {
     Reply(c, SockText("\nLOCAL COMMAND: "));

@@ -12,8 +12,8 @@
 #include "servers/telnetd.h"
 
 constexpr size_t kLocalLineMax = 127;
-// A host command that runs longer than this is ended.
-constexpr int kLocalCmdLimitMs = 60000;
+// A host command that runs longer than this is ended (60 s unless set).
+void LocalCmdSetLimitMs(int ms);
 
 // The client side of one exchange, supplied by the telnet server.
 struct LocalCmdClient {

@@ -1,6 +1,7 @@
 // The telnet server's input handling as bytes in, bytes out; then the server
 // itself on 127.0.0.1 with plain sockets and a pseudo-terminal board.
 #include "servers/telnetd.h"
+#include "servers/loccmd.h"
 
 #include <gtest/gtest.h>
 
@@ -316,7 +317,13 @@ TEST_F(TelnetServer, LocalCommandsRefusedWhenOffAndRunWhenOn) {
     d.Send("\x10" "echo  two words\r");
     EXPECT_TRUE(d.Expect("Issuing command <echo  two words> from client at 127.0.0.1...\r\n"));
     EXPECT_TRUE(d.Expect("two words\r\n"));
-    EXPECT_TRUE(d.Expect("(exit status 0)\r\n"));
+    EXPECT_TRUE(d.Expect("(exit status 0)\r\n")) << d.got;
+    LocalCmdSetLimitMs(300);
+    d.Send("\x10" "sleep 30\r");
+    EXPECT_TRUE(d.Expect("\r\nServer: command stopped after 300 ms\r\n"));
+    LocalCmdSetLimitMs(60000);
+    d.Send("\x10" "no-such-program-here\r");
+    EXPECT_TRUE(d.Expect("\r\nServer error: cannot start 'no-such-program-here': "));
     d.Send("\x10" "false\r");
     EXPECT_TRUE(d.Expect("(exit status 1)\r\n"));
     d.Send("\x10" "?\r");
