@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/commands.h"
+#include "app/statusbar.h"
 #include "app/toolbar.h"
 #include "app/utils.h"
 #include "backend/backend.h"
@@ -36,7 +37,6 @@
 #include "servers/moncmdsrvr.h"
 #include "servers/srvhooks.h"
 #include "servers/telnetd.h"
-#include "app/statusbar.h"
 
 #define OXEL_MODULE "oxel"
 
