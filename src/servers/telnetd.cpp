@@ -355,14 +355,16 @@ void CloseSession(const std::shared_ptr<Client>& c, std::thread& writer) {
         close(c->fd);
     }
     if (g_cfg.TELNET_READONLYABO && c->access == 2 && !g_stop) DropReadOnlyClients(*c);
+    TracePrintf(TRC_TELNET, "connection with %s, port %d dropped", Peer(*c).c_str(), PeerPort(*c));
+    // Counted out before the slot is offered again, so a newcomer's
+    // welcome never counts the one who left.
+    g_count--;
+    PublishCount();
     {
         std::lock_guard t(g_tableMu);
         if (g_slots[c->index] == c) g_slots[c->index].reset();
         g_tableCv.notify_all();
     }
-    TracePrintf(TRC_TELNET, "connection with %s, port %d dropped", Peer(*c).c_str(), PeerPort(*c));
-    g_count--;
-    PublishCount();
     StatusRefresh();
 }
 

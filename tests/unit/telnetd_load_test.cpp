@@ -155,7 +155,7 @@ TEST_F(TelnetLoad, TheThirtyThirdWaitsUntilASlotFrees) {
     EXPECT_EQ(late.got, "");                // not accepted while the table is full
     clients.front()->Close();
     EXPECT_TRUE(late.Expect("\xff\xfd\x22\xff\xfb\x01", 10000));
-    EXPECT_TRUE(late.Expect("(32 active connections)"));
+    EXPECT_TRUE(late.Expect("(32 active connections)")) << late.got;
 }
 
 TEST_F(TelnetLoad, ConnectionsComingAndGoingLeaveDescriptorsAndThreadsAsTheyWere) {
