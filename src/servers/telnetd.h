@@ -50,8 +50,7 @@ struct TelnetDialogValues {
 };
 void TelnetdDialogApply(const TelnetDialogValues& v);
 
-// Registers the Servers > Telnet command and the status-bar source; start-up
-// calls it once.
+// Publishes TELNETCLIENTS (0) at start-up.
 void TelnetdInit();
 
 // ---- Pure pieces, fed by the client threads, the tests and the fuzzer ----

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "app/oxel.h"
@@ -86,10 +88,27 @@ protected:
     int client = -1;
 };
 
+// The local address (hex, as the kernel lists it) of the UDP socket on port.
+std::string BoundAddress(uint16_t port) {
+    std::ifstream udp("/proc/net/udp");
+    char want[8];
+    std::snprintf(want, sizeof want, ":%04X", port);
+    for (std::string line; std::getline(udp, line);) {
+        std::istringstream f(line);
+        std::string slot, local;
+        f >> slot >> local;
+        if (local.size() > 5 && local.substr(local.size() - 5) == want) return local.substr(0, 8);
+    }
+    return "";
+}
+
 TEST_F(MoncmdServer, RequestsAreCarriedOutThenAcknowledgedAndTheNameIsLookedUpOnce) {
     g_cfg.MONCMDSRVR_PORT = FreeUdpPort();
     g_cfg.MONCMDSRVR_ENABLED = 1;
+    shell_setenv("MONCMDSRVR_BIND_ADDR", "127.0.0.1");
     ASSERT_EQ(MoncmdsrvrStart(), 1);
+    shell_unsetenv("MONCMDSRVR_BIND_ADDR");
+    EXPECT_EQ(BoundAddress(g_cfg.MONCMDSRVR_PORT), "0100007F");
     EXPECT_NE(TraceCaptionText().find("Moncmd"), std::string::npos);
     const int before = MoncmdsrvrLookups();
     EXPECT_EQ(Ask("SCRCMD: SET MCVAR=6*7"), std::string(1, '\0'));
@@ -117,6 +136,7 @@ TEST_F(MoncmdServer, PortInUseAndTheDialog) {
     MoncmdsrvrDialogApply(true, port);
     EXPECT_TRUE(MoncmdsrvrRunning());
     EXPECT_EQ(std::to_string(MoncmdsrvrPort()), port);
+    EXPECT_EQ(BoundAddress(MoncmdsrvrPort()), "00000000");   // all interfaces by default
     MoncmdsrvrDialogApply(true, port);
     EXPECT_TRUE(HasBox("MONCMD SERVER", "already running"));
     EXPECT_EQ(Ask("FKEY: 0"), std::string(1, '\0'));

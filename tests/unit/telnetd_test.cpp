@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -139,6 +142,20 @@ TEST(TelnetTextTest, ConnectionDescriptionPerBackend) {
 }
 
 // ---- the server on 127.0.0.1 -------------------------------------------------------
+
+// The local address (hex, as the kernel lists it) of the socket listening on port.
+std::string ListenAddress(uint16_t port) {
+    std::ifstream tcp("/proc/net/tcp");
+    char want[8];
+    std::snprintf(want, sizeof want, ":%04X", port);
+    for (std::string line; std::getline(tcp, line);) {
+        std::istringstream f(line);
+        std::string slot, local, remote, state;
+        f >> slot >> local >> remote >> state;
+        if (state == "0A" && local.size() > 5 && local.substr(local.size() - 5) == want) return local.substr(0, 8);
+    }
+    return "";
+}
 
 class TelnetServer : public ::testing::Test {
 protected:
@@ -361,7 +378,20 @@ TEST_F(TelnetServer, TakenPortFallsBackToTheNextAndAllTakenDisables) {
     EXPECT_EQ(g_cfg.TELNET_PORT, TelnetdBoundPort());
     EXPECT_TRUE(TraceHas("Bind to port " + std::to_string(taken.port) + " failed, trying " +
                          std::to_string(taken.port + 1)));
+    EXPECT_EQ(ListenAddress(TelnetdBoundPort()), "0100007F");   // 127.0.0.1 only, as asked
     shell_unsetenv("TELNET_BIND_ADDR");
+}
+
+TEST_F(TelnetServer, ErrorReportsReachTheClients) {
+    Start();
+    EXPECT_EQ(ListenAddress(TelnetdBoundPort()), "00000000");   // all interfaces by default
+    TelnetClient c(TelnetdBoundPort());
+    EXPECT_TRUE(c.Expect("Connection to"));
+    shell_setenv("SHOW_LASTERROR_TO_CONSOLE", "1");
+    errno = 0;
+    ErrorReport("telnetd", 42, "%s", "test report");
+    EXPECT_TRUE(c.Expect("            ERROR on OXEL TELNET SERVER\r\nERROR (telnetd 42 SVN[1437])\r\n"));
+    shell_unsetenv("SHOW_LASTERROR_TO_CONSOLE");
 }
 
 }  // namespace
