@@ -329,12 +329,10 @@ void DropReadOnlyClients(const Client& writer) {
     for (auto& other : g_slots) {
         if (!other || other.get() == &writer || (other->access & 2)) continue;
         TracePrintf(TRC_TELNET, "Dropping tcon %d", other->index);
-        {
-            // Give the notice a moment on its way out before the close.
-            std::lock_guard l(other->mu);
-            other->closing = true;
-            other->cv.notify_all();
-        }
+        // The writer still sends the notice; the session sees its end of input.
+        std::lock_guard l(other->mu);
+        other->closing = true;
+        other->cv.notify_all();
         if (other->fdOpen) shutdown(other->fd, SHUT_RD);
         dropped++;
     }
