@@ -13,13 +13,13 @@
 #include <thread>
 #include <vector>
 
-#include "app/oxel.h"
+#include "app/wiring.h"
 #include "config/configrecord.h"
+#include "config/shellvar.h"
 #include "console/rxpath.h"
 #include "console/screenbuf.h"
 #include "platform/net.h"
 #include "platform/ui.h"
-#include "script/shellvar.h"
 #include "servers/telnetd.h"
 
 namespace {
@@ -64,6 +64,7 @@ void BM_TelnetdFanOut(benchmark::State& state) {
         ShellVarInit();
         ConsoleInit(1200, 250);
         ConfigInitDefaults();
+        AppWireHooks();
         SetFrameInitialised(true);
         int probe = NetListenTcp(0, true);
         uint16_t port = NetLocalPort(probe);

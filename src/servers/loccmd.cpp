@@ -9,13 +9,13 @@
 
 #include "backend/comport.h"
 #include "config/configrecord.h"
-#include "console/buttons.h"
 #include "log/srvrtrace.h"
 #include "platform/clock.h"
 #include "platform/process.h"
-#include "script/cmdline.h"
+#include "util/cmdline.h"
 #include "script/scripting.h"
-#include "servers/srvhooks.h"
+#include "platform/report.h"
+#include "platform/ui.h"
 
 #define OXEL_MODULE "loccmd"
 
@@ -24,6 +24,10 @@ namespace {
 using Args = std::vector<std::string>;
 
 std::atomic<int> g_limitMs{60000};
+
+int NoPress(int) { return 0; }
+std::atomic<int (*)(int)> g_pressFkey{NoPress};
+std::atomic<int (*)(int)> g_pressButton{NoPress};
 
 void Reply(LocalCmdClient& c, const std::string& text) { c.send(text); }
 
@@ -72,7 +76,7 @@ int FnBreak(LocalCmdClient& c, const Args& a) {
 
 int FnScript(LocalCmdClient& c, const Args& a) {
     if (a.size() != 2) return BadCount(c, static_cast<int>(a.size()), "script {filename}");
-    std::string path = ScriptFilePath(a[1]);
+    std::string path = ScriptPath(a[1]);
     struct stat st;
     if (path.empty() || stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
         Reply(c, SockText("%s: file not found\n", a[1].c_str()));
@@ -104,7 +108,7 @@ int FnFkey(LocalCmdClient& c, const Args& a) {
     if (a.size() != 2) return BadCount(c, static_cast<int>(a.size()), "fkey {#}");
     Reply(c, SockText("Funckey '%s' ...\n", a[1].c_str()));
     int n = LeadingNumber(a[1]);
-    if (n >= 2 && n <= 9) PressFkey(n);
+    if (n >= 2 && n <= 9) RemotePressFkey(n);
     return 0;
 }
 
@@ -112,7 +116,7 @@ int FnButton(LocalCmdClient& c, const Args& a) {
     if (a.size() != 2) return BadCount(c, static_cast<int>(a.size()), "button {#}");
     Reply(c, SockText("Button '%s' ...\n", a[1].c_str()));
     int n = LeadingNumber(a[1]);
-    if (n >= 1 && n <= 16) PressButton(n);
+    if (n >= 1 && n <= 16) RemotePressButton(n);
     return 0;
 }
 
@@ -171,7 +175,7 @@ int PumpOutput(LocalCmdClient& c, ChildProcess& child, uint64_t deadline) {
         if (r == 0) continue;
         int n = r < 0 ? -1 : static_cast<int>(read(child.outFd, buf, sizeof buf));
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) SRV_ERROR("ReadFile");
+        if (n < 0) ERROR_REPORT("ReadFile");
         if (n <= 0) return sent;
         std::string piece = HostOutputCrLf(buf, static_cast<size_t>(n), prevCr);
         c.send(piece);
@@ -257,6 +261,13 @@ std::string HostOutputCrLf(const char* data, size_t len, bool& prevCr) {
 int RemoteDocmd(const char* line) { return docmd(line); }
 
 void LocalCmdSetLimitMs(int ms) { g_limitMs = ms; }
+
+void SetRemotePresses(RemotePresses presses) {
+    g_pressFkey = presses.fkey ? presses.fkey : NoPress;
+    g_pressButton = presses.button ? presses.button : NoPress;
+}
+int RemotePressFkey(int n) { return g_pressFkey.load()(n); }
+int RemotePressButton(int n) { return g_pressButton.load()(n); }
 
 int doLocalCmd(LocalCmdClient& c) {
     Reply(c, SockText("\nLOCAL COMMAND: "));

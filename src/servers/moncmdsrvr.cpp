@@ -15,14 +15,14 @@
 #include <mutex>
 #include <thread>
 
-#include "app/utils.h"
+#include "util/utils.h"
 #include "config/configrecord.h"
-#include "console/buttons.h"
 #include "log/srvrtrace.h"
 #include "platform/process.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 #include "servers/loccmd.h"
-#include "servers/srvhooks.h"
+#include "platform/report.h"
+#include "platform/ui.h"
 
 #define OXEL_MODULE "moncmdsrvr"
 
@@ -86,11 +86,11 @@ void Carry(const MoncmdRequest& r) {
         break;
     case MoncmdKind::Button:
         TracePrintf(TRC_MONCMD, "MONCMD button: <%s>", r.rest.c_str());
-        if (r.number >= 1 && r.number <= 16) PressButton(r.number);
+        if (r.number >= 1 && r.number <= 16) RemotePressButton(r.number);
         break;
     case MoncmdKind::Fkey:
         TracePrintf(TRC_MONCMD, "MONCMD funckey: <%s>", r.rest.c_str());
-        if (r.number >= 1 && r.number <= 12) PressFkey(r.number);
+        if (r.number >= 1 && r.number <= 12) RemotePressFkey(r.number);
         break;
     case MoncmdKind::Unknown: TracePrintf(TRC_MONCMD, "MONCMD unknown command"); break;
     }
@@ -109,7 +109,7 @@ void Receiver(int fd, std::shared_ptr<Run> run) {
         if (run->stop) break;
         if (n < 0) {
             if (errno == EINTR || errno == EAGAIN) continue;
-            SRV_ERROR("MONCMD SERVER recvfrom()");
+            ERROR_REPORT("MONCMD SERVER recvfrom()");
             if (!g_cfg.MONCMDSRVR_ENABLED) break;
             continue;
         }
@@ -118,9 +118,9 @@ void Receiver(int fd, std::shared_ptr<Run> run) {
         Carry(req);
         static const char kAck = 0;
         if (sendto(fd, &kAck, 1, 0, reinterpret_cast<sockaddr*>(&from), flen) < 1)
-            SRV_ERROR("MONCMD SERVER sendto()");
+            ERROR_REPORT("MONCMD SERVER sendto()");
     }
-    if (close(fd) != 0) SRV_ERROR("MONCMD SERVER closesocket()");
+    if (close(fd) != 0) ERROR_REPORT("MONCMD SERVER closesocket()");
     run->done = true;
 }
 
@@ -138,7 +138,7 @@ in_addr BindAddress() {
 int OpenSocket(uint16_t port) {
     int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
-        SRV_ERROR("MONCMD SERVER socket()");
+        ERROR_REPORT("MONCMD SERVER socket()");
         return -1;
     }
     sockaddr_in sa{};
@@ -146,17 +146,13 @@ int OpenSocket(uint16_t port) {
     sa.sin_addr = BindAddress();
     sa.sin_port = htons(port);
     if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) return fd;
-    int err = errno;
-    char text[256];
-    if (err == EADDRINUSE) {
-        std::snprintf(text, sizeof text, "port %d in use", port);
-        ServerHooksRef().messageBox("MONCMD SERVER", text);
-    } else if (err == EACCES) {
-        std::snprintf(text, sizeof text,
-                      "port %d needs privileges: run with CAP_NET_BIND_SERVICE, or pick a port above 1023", port);
-        ServerHooksRef().messageBox("MONCMD SERVER", text);
+    if (errno == EADDRINUSE) {
+        OxelMessageBox("MONCMD SERVER", "port %d in use", port);
+    } else if (errno == EACCES) {
+        OxelMessageBox("MONCMD SERVER", "port %d needs privileges: run with CAP_NET_BIND_SERVICE, or pick a port above 1023",
+                       port);
     } else {
-        SRV_ERROR("MONCMD SERVER bind()");
+        ERROR_REPORT("MONCMD SERVER bind()");
     }
     close(fd);
     return -1;
@@ -188,7 +184,7 @@ int StartLocked() {
     } catch (const std::system_error&) {
         close(fd);
         g_cfg.MONCMDSRVR_ENABLED = 0;
-        SRV_ERROR("CreatThread()");
+        ERROR_REPORT("CreatThread()");
         return 0;
     }
     g_run = run;
@@ -237,11 +233,11 @@ void MoncmdsrvrDialogApply(bool enabled, const std::string& portText) {
     if (enabled) {
         auto port = ParseUnsigned(portText.c_str());
         if (!port || *port == 0 || *port > 65535) {
-            ServerHooksRef().messageBox("MONCMD SERVER", ("Port '" + portText + "' not valid").c_str());
+            OxelMessageBox("MONCMD SERVER", "Port '%s' not valid", portText.c_str());
             return;
         }
         if (g_fd >= 0 && *port == g_port) {
-            ServerHooksRef().messageBox("MONCMD SERVER", "already running");
+            OxelMessageBox("MONCMD SERVER", "already running");
             return;
         }
         StopLocked();

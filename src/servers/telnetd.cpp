@@ -19,16 +19,17 @@
 #include <mutex>
 #include <thread>
 
-#include "app/utils.h"
+#include "util/utils.h"
 #include "backend/backend.h"
 #include "backend/comport.h"
 #include "config/configrecord.h"
 #include "log/srvrtrace.h"
 #include "platform/clock.h"
 #include "platform/process.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 #include "servers/loccmd.h"
-#include "servers/srvhooks.h"
+#include "platform/report.h"
+#include "platform/ui.h"
 
 #define OXEL_MODULE "telnetd"
 
@@ -101,7 +102,7 @@ void PublishCount() {
     shell_setenv("TELNETCLIENTS", std::to_string(g_count.load()).c_str());
 }
 
-void StatusRefresh() { ServerHooksRef().statusRefresh(); }
+void StatusRefresh() { ui().StatusRefresh(); }
 
 void ShowCaption() {
     TraceSetServerRunning("Telnet", false);
@@ -279,11 +280,7 @@ void RunLocalCommand(Client& c) {
     io.peer = Peer(c);
     io.port = PeerPort(c);
     int r = doLocalCmd(io);
-    if (r < 0) {
-        char text[16];
-        std::snprintf(text, sizeof text, "%d", r);
-        ServerHooksRef().messageBox("doLocalCmd", text);
-    }
+    if (r < 0) OxelMessageBox("doLocalCmd", "%d", r);
 }
 
 // Step 6: 0 when the loop ends.
@@ -376,7 +373,7 @@ void Session(std::shared_ptr<Client> c) {
     try {
         writer = std::thread(WriterLoop, c.get());
     } catch (const std::system_error&) {
-        SRV_ERROR("CreatThread()");
+        ERROR_REPORT("CreatThread()");
     }
     if (writer.joinable()) {
         static const char kNegotiate[] = "\xff\xfd\x22\xff\xfb\x01";   // DO LINEMODE, WILL ECHO
@@ -460,7 +457,7 @@ void AcceptLoop(int fd) {
         if (cfd < 0) {
             // A peer that gave up before the accept is not the server's failure.
             if (errno == EINTR || errno == ECONNABORTED || errno == EPROTO) continue;
-            SRV_ERROR("accept() failed");
+            ERROR_REPORT("accept() failed");
             return;
         }
         timeval tv{kSendTimeoutMs / 1000, (kSendTimeoutMs % 1000) * 1000};
@@ -484,7 +481,7 @@ void AcceptLoop(int fd) {
                 g_liveSessions--;
             }
             close(cfd);
-            SRV_ERROR("CreatThread()");
+            ERROR_REPORT("CreatThread()");
             return;
         }
     }
@@ -495,21 +492,21 @@ void Listener(uint16_t port) {
     PublishCount();
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
-        SRV_ERROR("socket() error");
+        ERROR_REPORT("socket() error");
     } else {
         int one = 1;
         setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
         g_listenFd = fd;
         uint16_t bound = BindWithFallback(fd, port);
         if (bound == 0) {
-            ServerHooksRef().messageBox("TELNET SERVER", "Bind failed, server disabled");
+            OxelMessageBox("TELNET SERVER", "Bind failed, server disabled");
         } else {
             if (bound != g_cfg.TELNET_PORT) {
                 g_cfg.TELNET_PORT = bound;
                 StatusRefresh();
             }
             if (listen(fd, 5) != 0) {
-                SRV_ERROR("listen() failed");
+                ERROR_REPORT("listen() failed");
             } else {
                 g_boundPort = bound;
                 AcceptLoop(fd);
@@ -664,7 +661,7 @@ int TelnetdStart(uint16_t port) {
     } catch (const std::system_error&) {
         g_running = false;
         g_listenerDone = true;
-        SRV_ERROR("CreatThread()");
+        ERROR_REPORT("CreatThread()");
         return 0;
     }
     ShowCaption();

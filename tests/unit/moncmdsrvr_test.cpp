@@ -7,12 +7,14 @@
 #include <sstream>
 #include <string>
 
-#include "app/oxel.h"
+#include "app/wiring.h"
+#include "console/screenbuf.h"
+#include "platform/report.h"
 #include "config/configrecord.h"
 #include "fake_ui.h"
 #include "log/srvrtrace.h"
 #include "loopback_peer.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 
 namespace {
 
@@ -53,6 +55,7 @@ class MoncmdServer : public ::testing::Test {
 protected:
     void SetUp() override {
         ConfigInitDefaults();
+        AppWireHooks();
         g_cfg.TRACEFLAGS = 0xFFFF;
         g_cfg.TRACE_TSTAMP_ENABLE = 0;
         SetFrameInitialised(true);

@@ -13,15 +13,17 @@
 #include <thread>
 #include <vector>
 
-#include "app/oxel.h"
-#include "app/utils.h"
+#include "app/wiring.h"
+#include "console/screenbuf.h"
+#include "platform/report.h"
+#include "util/utils.h"
 #include "backend/backend.h"
 #include "config/configrecord.h"
 #include "fake_ui.h"
 #include "log/srvrtrace.h"
 #include "loopback_peer.h"
 #include "pty_board.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 #include "servers/telnetd.h"
 #include "telnet_client.h"
 
@@ -42,6 +44,7 @@ class TelnetLoad : public ::testing::Test {
 protected:
     void SetUp() override {
         ConfigInitDefaults();
+        AppWireHooks();
         g_cfg.TRACEFLAGS = 0xFFFF;
         g_cfg.TRACE_TSTAMP_ENABLE = 0;
         g_cfg.DELAY_BETWEEN_CHARS = 0;

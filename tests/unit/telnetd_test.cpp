@@ -12,14 +12,16 @@
 #include <string>
 #include <vector>
 
-#include "app/oxel.h"
+#include "app/wiring.h"
+#include "console/screenbuf.h"
+#include "platform/report.h"
 #include "backend/backend.h"
 #include "config/configrecord.h"
 #include "fake_ui.h"
 #include "log/srvrtrace.h"
 #include "loopback_peer.h"
 #include "pty_board.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 #include "telnet_client.h"
 
 namespace {
@@ -161,6 +163,7 @@ class TelnetServer : public ::testing::Test {
 protected:
     void SetUp() override {
         ConfigInitDefaults();
+        AppWireHooks();
         g_cfg.TRACEFLAGS = 0xFFFF;
         g_cfg.TRACE_TSTAMP_ENABLE = 0;
         g_cfg.DELAY_BETWEEN_CHARS = 0;
