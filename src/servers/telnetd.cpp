@@ -62,6 +62,7 @@ struct Client {
     bool closing = false;       // the writer flushes what is queued and leaves
     bool failed = false;        // gone, dropped or stopped: nothing more is sent
     bool fdOpen = true;
+    std::chrono::steady_clock::time_point progress = std::chrono::steady_clock::now();   // last send that went out
 
     char rbuf[4096];
     size_t rpos = 0, rlen = 0;
@@ -118,12 +119,15 @@ void FailLocked(Client& c) {
     c.cv.notify_all();
 }
 
-// Target output: never waits. A client whose queue is full is not reading;
-// it is dropped rather than allowed to stall the console and the others.
+// Target output: never waits. A client that has stopped reading is dropped
+// rather than allowed to stall the console and the others.
 bool EnqueueOrDrop(Client& c, const char* data, size_t len) {
     std::lock_guard l(c.mu);
     if (c.failed || c.closing) return true;
-    if (c.Pending() + len > kTelnetQueueLimit) {
+    const size_t after = c.Pending() + len;
+    if (after > kTelnetQueueLimit &&
+        (after > kTelnetQueueHardLimit ||
+         std::chrono::steady_clock::now() - c.progress > std::chrono::milliseconds(kTelnetStallMs))) {
         FailLocked(c);
         return false;
     }
@@ -153,6 +157,7 @@ void WriterLoop(Client* c) {
         int err = errno;
         l.lock();
         if (n > 0) {
+            c->progress = std::chrono::steady_clock::now();
             c->head += static_cast<size_t>(n);
             if (c->head == c->queue.size() || c->head > kSendChunk * 4) {
                 c->queue.erase(0, c->head);

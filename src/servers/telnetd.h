@@ -12,8 +12,12 @@ struct ConfigRecord;
 
 constexpr int kTelnetSlots = 32;
 constexpr int kTelnetBindTries = 10;
-// Bytes waiting for one client before it counts as not reading and is dropped.
+// A client with more than kTelnetQueueLimit bytes waiting that has taken
+// nothing for kTelnetStallMs is not reading and is dropped; one that reads,
+// however slowly, is dropped only past kTelnetQueueHardLimit.
 constexpr size_t kTelnetQueueLimit = 1 << 20;
+constexpr size_t kTelnetQueueHardLimit = 16 << 20;
+constexpr int kTelnetStallMs = 5000;
 
 // Starts the listener on the port (falling back over the next nine). 1
 // started (the bind happens on the listener thread), 0 failed.
