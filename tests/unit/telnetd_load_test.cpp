@@ -170,11 +170,23 @@ TEST_F(TelnetLoad, ConnectionsComingAndGoingLeaveDescriptorsAndThreadsAsTheyWere
     { auto warm = Joined(); }
     ASSERT_TRUE(WaitFor([] { return TelnetdClientCount() == 0; }));
     const int fds = CountEntries("/proc/self/fd"), threads = CountEntries("/proc/self/task");
+    // The board keeps talking, so slots are freed while output is being
+    // handed to them.
+    std::atomic<bool> talking{true};
+    std::thread chatter([&] {
+        while (talking) {
+            board.Send("tick tock tick tock\r\n");
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
     for (int i = 0; i < 2000; ++i) {
         TelnetClient c(port);
         ASSERT_TRUE(c.Expect("\xff\xfd\x22\xff\xfb\x01", 10000)) << "cycle " << i;
         if (i % 2) c.Send("x");   // half of them leave mid-session with bytes in flight
+        if (i % 3 == 0) c.Expect("tick", 2000);   // some leave while output is arriving
     }
+    talking = false;
+    chatter.join();
     EXPECT_TRUE(WaitFor([] { return TelnetdClientCount() == 0; }, 20000));
     EXPECT_TRUE(WaitFor([&] { return CountEntries("/proc/self/task") == threads; }, 20000))
         << CountEntries("/proc/self/task") << " threads, were " << threads;
