@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <memory>
 
 #include "backend/comport.h"
 #include "config/configrecord.h"
@@ -14,6 +15,7 @@
 #include "platform/process.h"
 #include "util/cmdline.h"
 #include "script/scripting.h"
+#include "script/scriptthread.h"
 #include "platform/report.h"
 #include "platform/ui.h"
 
@@ -258,7 +260,15 @@ std::string HostOutputCrLf(const char* data, size_t len, bool& prevCr) {
     return out;
 }
 
-int RemoteDocmd(const char* line) { return docmd(line); }
+int RemoteDocmd(const char* line) {
+    if (OnScriptThread()) return docmd(line);
+    // Scripts run on the script thread; the caller waits for the line to be
+    // done, so a MONCMD sender's answer still means "carried out".
+    auto rc = std::make_shared<std::atomic<int>>(-1);
+    std::string copy = line;
+    if (!ScriptThreadCall([copy, rc] { rc->store(docmd(copy.c_str())); }, 0)) return -1;
+    return rc->load();
+}
 
 void LocalCmdSetLimitMs(int ms) { g_limitMs = ms; }
 

@@ -11,16 +11,14 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <mutex>
-#include <thread>
 
 #include "util/utils.h"
 #include "config/configrecord.h"
 #include "log/srvrtrace.h"
-#include "platform/process.h"
 #include "config/shellvar.h"
 #include "servers/loccmd.h"
+#include "util/worker.h"
 #include "platform/report.h"
 #include "platform/ui.h"
 
@@ -35,17 +33,11 @@ struct Prefix {
 const Prefix kPrefixes[] = {
     {"SCRCMD: ", MoncmdKind::Scrcmd}, {"BUTTON: ", MoncmdKind::Button}, {"FKEY: ", MoncmdKind::Fkey}};
 
-// One run of the receiver. The thread owns the socket and closes it as its
-// last act, so a receiver busy in a long command when Stop gives up waiting
-// never has its descriptor closed (and reused) under it.
-struct Run {
-    std::atomic<bool> stop{false};
-    std::atomic<bool> done{false};
-};
-
+// The receiver owns the socket and closes it as its last act, so a receiver
+// busy in a long command when Stop gives up waiting never has its descriptor
+// closed (and reused) under it.
 std::mutex g_mu;                // start, stop and the dialog
-std::thread g_thread;
-std::shared_ptr<Run> g_run;
+WorkerThread g_receiver;
 std::atomic<int> g_fd{-1};      // the running socket, -1 when stopped
 std::atomic<uint16_t> g_port{0};
 std::atomic<int> g_lookups{0};
@@ -96,9 +88,9 @@ void Carry(const MoncmdRequest& r) {
     }
 }
 
-void Receiver(int fd, std::shared_ptr<Run> run) {
+void Receiver(int fd, const std::atomic<bool>& stop) {
     uint8_t buf[kMoncmdDatagram];
-    while (!run->stop) {
+    while (!stop) {
         pollfd p{fd, POLLIN, 0};
         int r = poll(&p, 1, 250);   // the stop flag is looked at between waits
         if (r == 0 || (r < 0 && errno == EINTR)) continue;
@@ -106,7 +98,7 @@ void Receiver(int fd, std::shared_ptr<Run> run) {
         sockaddr_in from{};
         socklen_t flen = sizeof from;
         ssize_t n = r < 0 ? -1 : recvfrom(fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &flen);
-        if (run->stop) break;
+        if (stop) break;
         if (n < 0) {
             if (errno == EINTR || errno == EAGAIN) continue;
             ERROR_REPORT("MONCMD SERVER recvfrom()");
@@ -121,7 +113,6 @@ void Receiver(int fd, std::shared_ptr<Run> run) {
             ERROR_REPORT("MONCMD SERVER sendto()");
     }
     if (close(fd) != 0) ERROR_REPORT("MONCMD SERVER closesocket()");
-    run->done = true;
 }
 
 in_addr BindAddress() {
@@ -159,18 +150,16 @@ int OpenSocket(uint16_t port) {
 }
 
 void StopLocked() {
-    if (!g_run) return;
+    if (g_fd < 0) return;
     g_fd = -1;
-    g_run->stop = true;
-    if (g_thread.joinable()) JoinThreadWithin(g_thread, g_run->done, 5000);
-    g_run.reset();
+    g_receiver.Stop(5000);
     g_port = 0;
     TraceSetServerRunning("Moncmd", false);
 }
 
 int StartLocked() {
     if (!g_cfg.MONCMDSRVR_ENABLED) return 0;
-    if (g_run) return 1;
+    if (g_fd >= 0) return 1;
     const uint16_t port = g_cfg.MONCMDSRVR_PORT;
     int fd = OpenSocket(port);
     if (fd < 0) {
@@ -178,16 +167,12 @@ int StartLocked() {
         TraceRefreshCaption();
         return 0;
     }
-    auto run = std::make_shared<Run>();
-    try {
-        g_thread = std::thread(Receiver, fd, run);
-    } catch (const std::system_error&) {
+    if (!g_receiver.Start([fd](const std::atomic<bool>& stop) { Receiver(fd, stop); })) {
         close(fd);
         g_cfg.MONCMDSRVR_ENABLED = 0;
         ERROR_REPORT("CreatThread()");
         return 0;
     }
-    g_run = run;
     g_fd = fd;
     g_port = port;
     TraceSetServerRunning("Moncmd", true);

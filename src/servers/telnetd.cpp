@@ -25,9 +25,9 @@
 #include "config/configrecord.h"
 #include "log/srvrtrace.h"
 #include "platform/clock.h"
-#include "platform/process.h"
 #include "config/shellvar.h"
 #include "servers/loccmd.h"
+#include "util/worker.h"
 #include "platform/report.h"
 #include "platform/ui.h"
 
@@ -86,8 +86,7 @@ std::atomic<bool> g_running{false};
 std::atomic<bool> g_localCmds{false};
 std::atomic<uint16_t> g_boundPort{0};
 std::atomic<int> g_listenFd{-1};
-std::thread g_listener;
-std::atomic<bool> g_listenerDone{true};
+WorkerThread g_listener;
 
 std::mutex g_failMu;
 std::map<uint32_t, Failures> g_failures;    // recent wrong passwords per address
@@ -527,7 +526,6 @@ void Listener(uint16_t port) {
         ShowCaption();
         StatusRefresh();
     }
-    g_listenerDone = true;
 }
 
 }  // namespace
@@ -657,15 +655,10 @@ std::string SockText(const char* fmt, ...) {
 
 int TelnetdStart(uint16_t port) {
     if (g_running) return 1;
-    if (g_listener.joinable()) g_listener.join();   // ended on its own earlier
     g_stop = false;
-    g_listenerDone = false;
     g_running = true;
-    try {
-        g_listener = std::thread(Listener, port);
-    } catch (const std::system_error&) {
+    if (!g_listener.Start([port](const std::atomic<bool>&) { Listener(port); })) {
         g_running = false;
-        g_listenerDone = true;
         ERROR_REPORT("CreatThread()");
         return 0;
     }
@@ -685,7 +678,7 @@ void TelnetdStop() {
         g_tableCv.notify_all();
     }
     if (int fd = g_listenFd.load(); fd >= 0) shutdown(fd, SHUT_RDWR);
-    if (g_listener.joinable()) JoinThreadWithin(g_listener, g_listenerDone, 3000);
+    g_listener.Stop(3000);
     {
         // A session busy in a local command may outlive the wait; it holds
         // its own record and leaves on its own.
