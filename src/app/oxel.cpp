@@ -37,6 +37,7 @@
 #include "script/expand.h"
 #include "script/scripting.h"
 #include "config/shellvar.h"
+#include "servers/moncmdsrvr.h"
 #include "servers/telnetd.h"
 #include "servers/tftp_cmds.h"
 #include "servers/tftpclient.h"
@@ -239,6 +240,7 @@ void ServerStartQuestion() {
     if (OxelMessageBoxStyle(MB_YESNO | MB_ICONEXCLAMATION, title.c_str(),
                             "Ok to allow servers to start up?") == IDYES) {
         // Start order: MONCMD, TFTP, SYSLOG, FTP, DHCP, HTTP (each only if enabled).
+        MoncmdsrvrStart();
         TftpSrvrStart();
         return;
     }
@@ -311,6 +313,7 @@ void Initialise(int cmd) {
     }
     PlaceWindow();                                               // 7
     LogStartup();                                                // 8 (long-term too)
+    if (g_cfg.TELNET_ENABLED) TelnetdStart(g_cfg.TELNET_PORT);   // 9
     ServerStartQuestion();                                       // 10
     SyncBackendMenus();                                          // 11
     ConnectBackend();
@@ -325,6 +328,13 @@ void Initialise(int cmd) {
     if (g_opt.forcedWidth != -1)
         console_printf("OrigCharWidth: %d, Forced: %d\r\n", g_measuredWidth.load(), g_opt.forcedWidth);
     if (g_opt.tmpDebug) console_printf("NOTE: tmp-debug-function enabled\r\n");
+}
+
+// The servers' menu commands.
+void ServersInit() {
+    CommandRegister({CMD_SRV_TELNET, "Se&rvers", "&Telnet...", [] { ui().ShowDialog("Telnet Server Config..."); }});
+    CommandRegister({CMD_SRV_MONCMD, "Se&rvers", "&Moncmd...", [] { ui().ShowDialog("MONCMD Server..."); }});
+    TelnetdInit();
 }
 
 }  // namespace
@@ -380,6 +390,7 @@ int OxelStart(int argc, char** argv, Ui& face) {
     LogInit();
     BackendInit();
     NetBackendsInit();
+    ServersInit();
     CommandRegister({CMD_INIT, "", "", [] { Initialise(CMD_INIT); }});
     CommandRegister({CMD_REINIT, "", "", [] { Initialise(CMD_REINIT); }});
     ShellVarMenuInit();
@@ -402,6 +413,8 @@ void OxelShutdown() {
     ScriptShutdown();
     TftpClientWorkerStop();
     TftpSrvrStop();
+    TelnetdStop();
+    MoncmdsrvrStop();
     if (g_cfg.BACKEND == 4) ClosePlinkConnection();
     if (BackendConnected()) CloseConnection();
     TraceShutdown();

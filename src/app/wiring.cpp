@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "app/buttons.h"
+#include "app/statusbar.h"
 #include "backend/backend.h"
 #include "backend/oxeltunnel.h"
 #include "backend/plinkfe.h"
@@ -16,6 +18,7 @@
 #include "script/catchstr.h"
 #include "script/inactivity.h"
 #include "script/scripting.h"
+#include "servers/loccmd.h"
 #include "servers/telnetd.h"
 #include "servers/tftpclient.h"
 #include "servers/tftpsrvr.h"
@@ -64,6 +67,8 @@ void AppWireHooks() {
     RxHooksInstall(Consumers());
     SetErrorReportRoutes({TelnetdBroadcast, ReportOnConsole});
     TelnetSetRestartScriptHook(StartScript);
+    SetRemotePresses({PressFkey, PressButton});
+    StatusSourcesRef().telnetClients = TelnetdClientCount;
     CommandRegister({CMD_TB_TIMESTAMP, "", "", ToggleTimestamps});
     StatusSourcesRef().tftpPkts = TftpStatusPkts;
     static bool stepsAdded = false;

@@ -383,11 +383,6 @@ void RunLoop(const std::shared_ptr<RunContext>& ctxp) {
     EndLevel(ctxp);
 }
 
-std::string ScriptPath(const std::string& name) {
-    if (!name.empty() && name[0] == '/') return name;
-    return InstallDir() + "/scripts/" + name;
-}
-
 // Reads a script file whole; empty on success, else why not. Only regular
 // files of bounded size: a device or pipe may never end (and a read of it
 // could not be stopped), a huge file would fill memory. The descriptor is
@@ -723,6 +718,11 @@ int RunLevel(const std::shared_ptr<RunContext>& ctx) {
 }
 
 }  // namespace
+
+std::string ScriptPath(const std::string& name) {
+    if (!name.empty() && name[0] == '/') return name;
+    return InstallDir() + "/scripts/" + name;
+}
 
 // ---- Public entry points ----------------------------------------------------------
 
