@@ -34,6 +34,7 @@
 #include "script/scripting.h"
 #include "script/shellvar.h"
 #include "servers/telnetd.h"
+#include "servers/httpsrvr.h"
 
 #define OXEL_MODULE "oxel"
 
@@ -268,8 +269,10 @@ void ServerStartQuestion() {
     if (title.empty()) return;
     title += "Server auto-startup warning";
     if (OxelMessageBoxStyle(MB_YESNO | MB_ICONEXCLAMATION, title.c_str(),
-                            "Ok to allow servers to start up?") == IDYES)
-        return;  // the servers are started by their own modules as they land
+                            "Ok to allow servers to start up?") == IDYES) {
+        HttpStartFromConfig();
+        return;
+    }
     for (const auto& s : servers) *s.enabled = 0;
     TraceRefreshCaption();
     OxelMessageBox("All previously enabled servers disabled",
@@ -527,6 +530,7 @@ void OxelShutdown() {
     ScriptShutdown();
     if (g_cfg.BACKEND == 4) ClosePlinkConnection();
     if (BackendConnected()) CloseConnection();
+    HttpStop();
     TraceShutdown();
     std::fflush(nullptr);
 }
