@@ -424,8 +424,9 @@ const char* HttpSiteRefusal(std::string_view request, uint16_t httpPort,
     return nullptr;
 }
 
-std::string SsiExpand(std::string_view text, const SsiSource& src) {
+std::string SsiExpand(std::string_view text, const SsiSource& src, const std::string& name) {
     Ssi s{src, {}, {}};
+    if (!name.empty()) s.stack.push_back(name);
     Expand(s, text);
     return s.out;
 }

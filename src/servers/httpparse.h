@@ -86,4 +86,5 @@ struct SsiSource {
     // The value for ${NAME}: "" when unknown or empty.
     std::function<std::string(SsiValueKind, const std::string&)> value;
 };
-std::string SsiExpand(std::string_view text, const SsiSource& src);
+// name is the page's own (safe) name: a page never includes itself.
+std::string SsiExpand(std::string_view text, const SsiSource& src, const std::string& name = "");

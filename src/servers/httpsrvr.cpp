@@ -226,7 +226,7 @@ std::string SsiValue(SsiValueKind kind, const std::string& name) {
 }
 
 // A page with its includes done, or a plain file's bytes.
-std::optional<std::string> LoadPage(const Settings& s, const std::string& path) {
+std::optional<std::string> LoadPage(const Settings& s, const std::string& path, const std::string& name) {
     std::optional<std::string> text = ReadAll(path, kPageMax);
     if (!text || path.find(".html") == std::string::npos) return text;
     SsiSource src;
@@ -237,7 +237,7 @@ std::optional<std::string> LoadPage(const Settings& s, const std::string& path) 
         return p ? ReadAll(*p, kPageMax) : std::nullopt;
     };
     src.value = SsiValue;
-    return SsiExpand(*text, src);
+    return SsiExpand(*text, src, name);
 }
 
 // Plain files go out in pieces, so that their size costs no memory.
@@ -398,7 +398,7 @@ Next DoFile(ConnSlot& c, const Settings& s, const HttpRequest& r, const std::str
     std::optional<std::string> body;
     const bool headSection = r.method == HTTP_HEAD && r.version == 1;
     if (page || headSection) {
-        body = headSection ? ReadAll(*path, kPageMax) : LoadPage(s, *path);
+        body = headSection ? ReadAll(*path, kPageMax) : LoadPage(s, *path, *safe);
         if (!body) {
             TracePrintf(TRC_HTTP, "GET readall failed\n");
             return CLOSE_DROP;

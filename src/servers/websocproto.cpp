@@ -87,8 +87,7 @@ std::string FmtInt(const char* fmt, int v) {
     return buf;
 }
 
-WsAction NumberAction(WsActionKind kind, int n) {
-    WsAction a;
+WsAction NumberAction(WsActionKind kind, int n, WsAction a = {}) {
     a.kind = kind;
     a.number = n;
     a.trace.push_back(FmtInt(kind == WS_FKEY ? "FKEY: <%d>" : "BUTN: <%d>", n));
@@ -115,8 +114,8 @@ WsAction JsonAction(std::string_view text) {
     cJSON* nmbr = root ? cJSON_GetObjectItemCaseSensitive(root.get(), "nmbr") : nullptr;
     int number = cJSON_IsNumber(nmbr) ? nmbr->valueint : 0;
     cJSON* line = root ? cJSON_GetObjectItemCaseSensitive(root.get(), "line") : nullptr;
-    if (std::strcmp(t, "fkey") == 0) return NumberAction(WS_FKEY, number);
-    if (std::strcmp(t, "btn") == 0) return NumberAction(WS_BUTTON, number);
+    if (std::strcmp(t, "fkey") == 0) return NumberAction(WS_FKEY, number, a);
+    if (std::strcmp(t, "btn") == 0) return NumberAction(WS_BUTTON, number, a);
     if (std::strcmp(t, "cmd") == 0 && line) {
         a.kind = WS_TYPE_LINE;
         a.text = CmdLine(line);
