@@ -20,6 +20,7 @@
 namespace {
 
 constexpr size_t kOutboxMax = 512 * 1024;   // queued bytes before a client counts as not keeping up
+constexpr size_t kBatchMax = 64 * 1024;      // bytes one send carries at most
 constexpr int kHandshakeMs = 10000;         // for the opening request, and for the rest of a started frame
 
 using Frame = std::shared_ptr<const std::string>;
@@ -75,11 +76,16 @@ void Writer(Outbox& o, int fd) {
         std::unique_lock l(o.mu);
         o.cv.wait(l, [&] { return o.closing || !o.queue.empty(); });
         if (o.closing) break;
-        Frame f = o.queue.front();
-        o.queue.pop_front();
-        o.bytes -= f->size();
+        // What has piled up goes out in one send: a busy target costs one
+        // system call per client per wake-up, not one per message.
+        std::string batch;
+        while (!o.queue.empty() && batch.size() < kBatchMax) {
+            batch += *o.queue.front();
+            o.bytes -= o.queue.front()->size();
+            o.queue.pop_front();
+        }
         l.unlock();
-        if (NetSendAll(fd, f->data(), f->size()) < 0) break;
+        if (NetSendAll(fd, batch.data(), batch.size()) < 0) break;
     }
     NetShutdown(fd);
 }
