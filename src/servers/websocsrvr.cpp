@@ -103,7 +103,9 @@ std::string ReadOpening(int fd) {
     return "";
 }
 
-int Handshake(ConnSlot& slot, const std::string& req) {
+// The 101 reply for an opening request; nullopt when it is refused (a 403
+// has been sent) or broken (traced).
+std::optional<std::string> HandshakeReply(ConnSlot& slot, const std::string& req) {
     const char* refusal;
     {
         std::lock_guard l(g_siteMu);
@@ -113,23 +115,22 @@ int Handshake(ConnSlot& slot, const std::string& req) {
         TracePrintf(TRC_HTTP, "WEBSOC[%d] refused (%s): %s\n", slot.number, slot.peer.c_str(), refusal);
         const char kForbidden[] = "HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
         NetSendAll(slot.fd, kForbidden, sizeof kForbidden - 1);
-        return 0;
+        return std::nullopt;
     }
     size_t k = req.find("Sec-WebSocket-Key:");
     if (k == std::string::npos) {
         TracePrintf(TRC_HTTP, "WEBSOC warning 2");
-        return 0;
+        return std::nullopt;
     }
     k = req.find_first_not_of(" \t", k + 18);
     std::string key = req.substr(k, req.find("\r\n", k) - k);
     std::optional<std::string> accept = WsAcceptValue(key);
     if (!accept) {
         TracePrintf(TRC_HTTP, "WEBSOC warning 3");
-        return 0;
+        return std::nullopt;
     }
-    std::string reply = "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-                        "Sec-WebSocket-Accept: " + *accept + "\r\n\r\n";
-    return NetSendAll(slot.fd, reply.data(), reply.size()) < 0 ? 0 : 1;
+    return "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+           "Sec-WebSocket-Accept: " + *accept + "\r\n\r\n";
 }
 
 // The line and the configured line end, byte by byte with the character delay.
@@ -216,10 +217,17 @@ void Serve(ConnSlot& slot) {
         o.open = false;
     }
     std::string req = ReadOpening(slot.fd);
-    bool ok = !req.empty() && (req.compare(0, 4, "GET ") != 0 || Handshake(slot, req));
-    if (ok) {
+    std::optional<std::string> reply;
+    if (!req.empty()) reply = req.compare(0, 4, "GET ") == 0 ? HandshakeReply(slot, req) : std::string();
+    if (reply) {
         {
+            // The reply is the first thing the writer sends; broadcasts queue
+            // behind it from now on, so nothing sent after the handshake is missed.
             std::lock_guard l(o.mu);
+            if (!reply->empty()) {
+                o.queue.push_back(std::make_shared<const std::string>(*reply));
+                o.bytes += reply->size();
+            }
             o.open = true;
         }
         ++g_openCount;
