@@ -339,7 +339,7 @@ Next DoRest(ConnSlot& c, const HttpRequest& r) {
     return r.keepAlive ? NEXT_REQUEST : CLOSE_DONE;
 }
 
-Next DoPost(ConnSlot& c, const HttpRequest& r, const std::string& req, std::string& carry) {
+Next DoPost(ConnSlot& c, const HttpRequest& r, std::string& carry) {
     std::string body = carry.substr(0, kPostFollowMax);
     carry.clear();
     if (body.empty()) {
@@ -441,7 +441,7 @@ Next ServeOne(ConnSlot& c, std::string& carry) {
         return CLOSE_DROP;
     }
     if (r.rest) return DoRest(c, r);
-    if (r.method == HTTP_POST) return DoPost(c, r, req, carry);
+    if (r.method == HTTP_POST) return DoPost(c, r, carry);
     return DoFile(c, s, r, req);
 }
 
