@@ -74,5 +74,5 @@ struct WebBench {
     }
 };
 
-// The ws_client.py helper beside the tests.
-inline std::string WsClientScript() { return std::string(OXEL_SOURCE_DIR) + "/tests/e2e/ws_client.py"; }
+// The WebSocket peer in tests/support.
+inline std::string WsClientScript() { return std::string(OXEL_SOURCE_DIR) + "/tests/support/ws_client.py"; }

@@ -20,7 +20,7 @@ struct Browser {
     Proc proc;
     size_t results = 0;
     Browser(const std::string& url, const std::string& profile)
-        : proc("/usr/bin/python3", {std::string(OXEL_SOURCE_DIR) + "/tests/e2e/browser_driver.py", url, profile}) {}
+        : proc("/usr/bin/python3", {std::string(OXEL_SOURCE_DIR) + "/tests/support/browser_driver.py", url, profile}) {}
     // The JSON text of a JavaScript expression's value.
     std::string Eval(const std::string& js) {
         proc.Write("eval " + js + "\n");

@@ -20,7 +20,7 @@
 
 namespace {
 
-std::string Script() { return std::string(OXEL_SOURCE_DIR) + "/tests/e2e/ws_client.py"; }
+std::string Script() { return std::string(OXEL_SOURCE_DIR) + "/tests/support/ws_client.py"; }
 
 // The "data" of the session's dat messages, joined.
 size_t DatBytes(const std::string& out) {
