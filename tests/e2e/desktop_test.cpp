@@ -149,6 +149,7 @@ TEST_F(Desktop, DesktopDialogsOpenWithTheirTitles) {
         {484, "File Check: MD5SUM/CRC32..."}, {488, "Oxel Configuration (SVN: 1437)..."},
         {406, "Miscellaneous Configuration"},  {408, "Function Key Configuration"},
         {460, "Buttons Configuration"},       {426, "About Oxel"},
+        {478, "HTTP Server..."},
     };
     std::string steps;
     for (const auto& d : dialogs) steps += "cmd:" + std::to_string(d.id) + ";report;close;";
