@@ -1,13 +1,20 @@
 #include "backend/backend.h"
 
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+
+#include "util/worker.h"
+#include "util/cmdids.h"
+
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <mutex>
 #include <vector>
 
-#include "app/commands.h"
-#include "app/oxel.h"
+#include "util/commands.h"
+#include "platform/report.h"
 #include "backend/comport.h"
 #include "backend/moncmdc.h"
 #include "backend/plinkfe.h"
@@ -17,7 +24,7 @@
 #include "console/screenbuf.h"
 #include "log/srvrtrace.h"
 #include "platform/ui.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 
 #define OXEL_MODULE "backend"
 
@@ -94,18 +101,70 @@ void LocalEcho(const char* data, size_t len) {
     ui().ConsoleInvalidate();
 }
 
-// Loopback: written bytes come back as if received, in small blocks.
-void Loopback(const char* data, size_t len) {
-    uint8_t scratch[64 * 5 + 16];
-    while (len) {
-        size_t n = len < 64 ? len : 64;
-        RxDeliver(reinterpret_cast<const uint8_t*>(data), scratch, n, sizeof scratch);
-        data += n;
-        len -= n;
+// The loopback pseudo-port behaves like a port: written bytes are received on
+// its own thread, in small blocks, so a writer (the window typing, a script,
+// the emulator answering a query) never delivers itself and never waits for
+// the received-data lock.
+struct LoopbackPort {
+    std::mutex mu;
+    std::condition_variable cv;
+    std::string pending;
+    bool delivering = false;
+    WorkerThread worker;
+};
+constexpr size_t kLoopbackMax = 4 << 20;   // what a writer may run ahead of delivery
+
+LoopbackPort& Lp() {
+    static LoopbackPort* p = new LoopbackPort;   // the thread may outlive static destruction
+    return *p;
+}
+
+void LoopbackReceiver(const std::atomic<bool>& stop) {
+    LoopbackPort& lp = Lp();
+    std::unique_lock l(lp.mu);
+    while (!stop) {
+        if (lp.pending.empty()) {
+            lp.cv.wait_for(l, std::chrono::milliseconds(200));
+            continue;
+        }
+        std::string data;
+        data.swap(lp.pending);
+        lp.delivering = true;
+        l.unlock();
+        uint8_t scratch[64 * 5 + 16];
+        for (size_t at = 0; at < data.size(); at += 64) {
+            size_t n = std::min<size_t>(64, data.size() - at);
+            RxDeliver(reinterpret_cast<const uint8_t*>(data.data() + at), scratch, n, sizeof scratch);
+        }
+        l.lock();
+        lp.delivering = false;
+        lp.cv.notify_all();
     }
 }
 
+void Loopback(const char* data, size_t len) {
+    LoopbackPort& lp = Lp();
+    std::lock_guard l(lp.mu);
+    if (lp.pending.size() + len > kLoopbackMax) {
+        TracePrintf(TRC_ALWAYS, "Loopback: %zu bytes dropped (receiver behind)", len);
+        return;
+    }
+    lp.pending.append(data, len);
+    if (!lp.worker.Running()) lp.worker.Start(LoopbackReceiver);
+    lp.cv.notify_all();
+}
+
 }  // namespace
+
+bool BackendLoopbackDrain(int ms) {
+    LoopbackPort& lp = Lp();
+    std::unique_lock l(lp.mu);
+    return lp.cv.wait_for(l, std::chrono::milliseconds(ms), [&] { return lp.pending.empty() && !lp.delivering; });
+}
+
+void BackendLoopbackStop() { Lp().worker.Stop(2000); }
+
+void BackendInjectReceived(const char* data, size_t len) { Loopback(data, len); }
 
 bool BackendConnected() { return ComConnected() || g_otherUp.load(); }
 void BackendMarkConnected(bool up) {
@@ -237,30 +296,30 @@ void ComPortConfigure(const ComPortChoice& c) {
 unsigned long long BackendSentBytes() { return g_sent.load(); }
 
 void BackendInit() {
-    CommandRegister({404, "&Config/&Backend", "&COM Port...",
+    CommandRegister({CMD_COMPORT_BACKEND, "&Config/&Backend", "&COM Port...",
                      [] { ui().ShowDialog("COM Port Configuration..."); }});
-    CommandRegister({473, "&View", "&ComPortControl", [] { ui().ShowDialog("COM Port Control"); }});
-    CommandRegister({950, "", "Disconnect from COM port", [] {
+    CommandRegister({CMD_VIEW_COMPORTCTL, "&View", "&ComPortControl", [] { ui().ShowDialog("COM Port Control"); }});
+    CommandRegister({CMD_TB_DISCONNECT, "", "Disconnect from COM port", [] {
                          if (BackendConnected()) CloseConnection();
                      }});
-    CommandRegister({951, "", "Reconnect to COM port", BackendReconnectCommand});
-    CommandRegister({952, "", "Toggle DTR on COM port", [] {
+    CommandRegister({CMD_TB_RECONNECT, "", "Reconnect to COM port", BackendReconnectCommand});
+    CommandRegister({CMD_TB_DTR, "", "Toggle DTR on COM port", [] {
                          if (IsComKind()) ToggleDtr();
                      }});
-    CommandRegister({956, "", "Loop through baud rates", [] {
+    CommandRegister({CMD_TB_BAUD, "", "Loop through baud rates", [] {
                          if (!IsComKind()) return;
                          if (g_cfg.USRDEFBAUD || !ComConnected()) ui().ShowDialog("COM Port Configuration...");
                          else CycleBaudRate();
                      }});
-    CommandRegister({957, "", "Send BREAK on COM port", [] {
+    CommandRegister({CMD_TB_BREAK, "", "Send BREAK on COM port", [] {
                          if (IsComKind()) SendBreak();
                      }});
-    CommandRegister({958, "", "Toggle RTS on COM port", [] {
+    CommandRegister({CMD_TB_RTS, "", "Toggle RTS on COM port", [] {
                          if (IsComKind()) ToggleRts();
                      }});
     // Line indicators: shown, never run.
-    CommandRegister({959, "", "Data carrier detect", [] {}, true});
-    CommandRegister({960, "", "Data set ready", [] {}, true});
-    CommandRegister({961, "", "Clear to send", [] {}, true});
-    CommandRegister({962, "", "Ring in", [] {}, true});
+    CommandRegister({CMD_TB_DCD, "", "Data carrier detect", [] {}, true});
+    CommandRegister({CMD_TB_DSR, "", "Data set ready", [] {}, true});
+    CommandRegister({CMD_TB_CTS, "", "Clear to send", [] {}, true});
+    CommandRegister({CMD_TB_RI, "", "Ring in", [] {}, true});
 }

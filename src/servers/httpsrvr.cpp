@@ -15,13 +15,13 @@
 #include <vector>
 
 #include "config/configrecord.h"
-#include "console/buttons.h"
+#include "config/shellvar.h"
 #include "log/srvrtrace.h"
 #include "platform/net.h"
 #include "platform/netinfo.h"
 #include "script/scripting.h"
-#include "script/shellvar.h"
 #include "servers/httpparse.h"
+#include "servers/remotepress.h"
 #include "servers/tcpserver.h"
 #include "servers/websocsrvr.h"
 
@@ -221,7 +221,7 @@ std::string SsiValue(SsiValueKind kind, const std::string& name) {
         int n = NumberIn(name, 2, 9);
         return n ? Field(g_cfg.FKEY_LABEL[n - 2], sizeof g_cfg.FKEY_LABEL[0]) : "";
     }
-    int n = NumberIn(name, 1, kButtonCount);
+    int n = NumberIn(name, 1, kRemoteButtons);
     return n ? Field(g_cfg.BUTTON_LABEL[n - 1], sizeof g_cfg.BUTTON_LABEL[0]) : "";
 }
 
@@ -308,22 +308,24 @@ int ReadRequest(ConnSlot& c, std::string& carry, std::string& req) {
     }
 }
 
-// Runs one script command line for a remote caller; the one place remote
-// lines enter the script engine.
-int RunRemoteLine(const std::string& line) { return docmd(line.c_str()); }
+constexpr int kRemoteLineMs = 30000;          // a REST line not done by then gets 400
+
+// Runs one script command line for a remote caller on the script thread;
+// the one place remote lines enter the script engine.
+int RunRemoteLine(const std::string& line) { return ScriptRunLine(line.c_str(), kRemoteLineMs); }
 
 bool RestAction(const RestRequest& r) {
     switch (r.kind) {
     case REST_SCRCMD:
         return RunRemoteLine(r.value) == 0;
     case REST_BUTTON: {
-        int n = NumberIn(r.value, 1, kButtonCount);
-        if (n) PressButton(n);
+        int n = NumberIn(r.value, 1, kRemoteButtons);
+        if (n) RemotePressButton(n);
         return n != 0;
     }
     case REST_FKEY: {
         int n = NumberIn(r.value, 2, 9);
-        if (n) PressFkey(n);
+        if (n) RemotePressFkey(n);
         return n != 0;
     }
     case REST_NONE:

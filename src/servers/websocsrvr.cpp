@@ -9,11 +9,11 @@
 #include <mutex>
 
 #include "config/configrecord.h"
-#include "console/buttons.h"
 #include "console/keyboard.h"
 #include "log/srvrtrace.h"
 #include "platform/net.h"
 #include "servers/httpparse.h"
+#include "servers/remotepress.h"
 #include "servers/tcpserver.h"
 #include "servers/websocproto.h"
 
@@ -153,10 +153,10 @@ void Dispatch(ConnSlot& slot, const std::string& text) {
         TypeLine(a.text);
         break;
     case WS_FKEY:
-        if (a.number >= 1 && a.number <= kFkeyCount) PressFkey(a.number);
+        if (a.number >= 1 && a.number <= kRemoteFkeys) RemotePressFkey(a.number);
         break;
     case WS_BUTTON:
-        if (a.number >= 1 && a.number <= kButtonCount) PressButton(a.number);
+        if (a.number >= 1 && a.number <= kRemoteButtons) RemotePressButton(a.number);
         break;
     case WS_IGNORE:
         break;

@@ -75,4 +75,4 @@ struct WebBench {
 };
 
 // The WebSocket peer in tests/support.
-inline std::string WsClientScript() { return std::string(OXEL_SOURCE_DIR) + "/tests/support/ws_client.py"; }
+inline std::string WsClientScript() { return SourceDir() + "/tests/support/ws_client.py"; }

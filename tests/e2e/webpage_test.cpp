@@ -20,7 +20,7 @@ struct Browser {
     Proc proc;
     size_t results = 0;
     Browser(const std::string& url, const std::string& profile)
-        : proc("/usr/bin/python3", {std::string(OXEL_SOURCE_DIR) + "/tests/support/browser_driver.py", url, profile}) {}
+        : proc("/usr/bin/python3", {SourceDir() + "/tests/support/browser_driver.py", url, profile}) {}
     // The JSON text of a JavaScript expression's value.
     std::string Eval(const std::string& js) {
         proc.Write("eval " + js + "\n");
@@ -51,7 +51,7 @@ struct Browser {
 TEST(WebConsolePage, ChromiumShowsTheBoardAndTypesToIt) {
     if (access("/usr/bin/chromium", X_OK) != 0) GTEST_SKIP() << "chromium is not installed (apt-get install chromium)";
     WebBench b;
-    RunProgram("/bin/cp", {"-r", std::string(OXEL_SOURCE_DIR) + "/home/http/.", b.Home()});
+    RunProgram("/bin/cp", {"-r", SourceDir() + "/home/http/.", b.Home()});
     ASSERT_TRUE(b.Start({"BUTTON_LABEL_3 \"Boot\"", "FKEY2_LABEL \"Reset\""}));
     ASSERT_TRUE(b.BoardConnected());
     Browser web(b.Url("/"), b.dir.File("profile"));
@@ -66,7 +66,9 @@ TEST(WebConsolePage, ChromiumShowsTheBoardAndTypesToIt) {
     EXPECT_TRUE(b.board.Expect("uname -a\r", 15000));
     b.board.Send("root\r\nLinux bench 6.1.0 armv7l\r\n# ");
     EXPECT_TRUE(web.EvalUntil(kTerminalText, "Linux bench 6.1.0 armv7l"));
-    const std::string dir = std::string(OXEL_BUILD_DIR) + "/test-artifacts";
+    // The build directory is where oxel-cli is.
+    const std::string cli = CliPath();
+    const std::string dir = cli.substr(0, cli.rfind('/')) + "/test-artifacts";
     mkdir(dir.c_str(), 0755);
     web.proc.Write("shot " + dir + "/web_console.png\n");
     EXPECT_TRUE(web.proc.WaitOutput("SHOT", 20000));

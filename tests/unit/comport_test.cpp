@@ -17,7 +17,8 @@
 #include <set>
 #include <thread>
 
-#include "app/commands.h"
+#include "console/screenbuf.h"
+#include "util/commands.h"
 #include "app/oxel.h"
 #include "backend/backend.h"
 #include "backend/comport.h"
@@ -26,7 +27,7 @@
 #include "pty_board.h"
 #include "log/srvrtrace.h"
 #include "platform/serial.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 
 namespace {
 
@@ -357,6 +358,7 @@ TEST_F(ComPort, PseudoPorts) {
         std::string big(1000, 'z');
         EXPECT_EQ(BackendWrite("echo me", 7), 1);
         EXPECT_EQ(BackendWrite(big.data(), big.size()), 1);
+        EXPECT_TRUE(BackendLoopbackDrain(5000));
         EXPECT_EQ(ui.Console(), *c.shown ? std::string(c.shown) + big : std::string());
         EXPECT_TRUE(ui.Boxes().empty());
     }
@@ -699,6 +701,7 @@ TEST_F(ComPort, DialogChoiceSwitchesPorts) {
     EXPECT_EQ(BackendStatusText(), "Disconnected (LPBK)");
     ui.Reset();
     BackendWrite("x", 1);
+    EXPECT_TRUE(BackendLoopbackDrain(5000));
     EXPECT_EQ(ui.Console(), "x");
 
     c.port = 2;

@@ -8,7 +8,7 @@
 #include "fake_ui.h"
 #include "platform/net.h"
 #include "proc.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 #include "servers/websocsrvr.h"
 
 namespace {

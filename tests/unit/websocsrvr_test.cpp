@@ -13,14 +13,14 @@
 #include <thread>
 
 #include "config/configrecord.h"
-#include "console/buttons.h"
+#include "app/buttons.h"
 #include "fake_ui.h"
 #include "platform/net.h"
 #include "proc.h"
 
 namespace {
 
-std::string Script() { return std::string(OXEL_SOURCE_DIR) + "/tests/support/ws_client.py"; }
+std::string Script() { return SourceDir() + "/tests/support/ws_client.py"; }
 
 // The "data" of the session's dat messages, joined.
 size_t DatBytes(const std::string& out) {

@@ -12,7 +12,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-#include "app/utils.h"
+#include "util/utils.h"
 #include "config/configrecord.h"
 #include "qt_ui.h"
 #include "servers/httpsrvr.h"
