@@ -83,6 +83,13 @@ TEST(HttpServer, RestRequestsPressButtonsAndKeysAndRunLines) {
     EXPECT_EQ(WebBench::Curl({b.Url("/var.html")}).out, "X=green");
 }
 
+TEST(HttpServer, RemoteExitEndsTheProgramInOrder) {
+    WebBench b;
+    ASSERT_TRUE(b.Start());
+    EXPECT_EQ(Status(b, "/OXEL?SCRCMD=EXIT+OXEL"), "202");
+    EXPECT_EQ(b.cli->Wait(15000), 2);
+}
+
 TEST(HttpServer, PasswordAloneLetsAnyUserIn) {
     WebBench b;
     b.Page("index.html", "secret page");
