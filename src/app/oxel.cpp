@@ -42,6 +42,7 @@
 #include "servers/tftp_cmds.h"
 #include "servers/tftpclient.h"
 #include "servers/tftpsrvr.h"
+#include "servers/httpsrvr.h"
 
 #define OXEL_MODULE "oxel"
 
@@ -242,6 +243,7 @@ void ServerStartQuestion() {
         // Start order: MONCMD, TFTP, SYSLOG, FTP, DHCP, HTTP (each only if enabled).
         MoncmdsrvrStart();
         TftpSrvrStart();
+        HttpStartFromConfig();
         return;
     }
     for (const auto& s : servers) *s.enabled = 0;
@@ -417,6 +419,7 @@ void OxelShutdown() {
     MoncmdsrvrStop();
     if (g_cfg.BACKEND == 4) ClosePlinkConnection();
     if (BackendConnected()) CloseConnection();
+    HttpStop();
     TraceShutdown();
     std::fflush(nullptr);
 }

@@ -19,6 +19,7 @@
 #include "script/inactivity.h"
 #include "script/scripting.h"
 #include "servers/loccmd.h"
+#include "servers/remotepress.h"
 #include "servers/telnetd.h"
 #include "servers/tftpclient.h"
 #include "servers/tftpsrvr.h"
@@ -67,8 +68,8 @@ void AppWireHooks() {
     RxHooksInstall(Consumers());
     SetErrorReportRoutes({TelnetdBroadcast, ReportOnConsole});
     TelnetSetRestartScriptHook(StartScript);
-    SetRemotePresses({PressFkey, PressButton});
     StatusSourcesRef().telnetClients = TelnetdClientCount;
+    RemotePressInstall(PressFkey, PressButton);
     CommandRegister({CMD_TB_TIMESTAMP, "", "", ToggleTimestamps});
     StatusSourcesRef().tftpPkts = TftpStatusPkts;
     static bool stepsAdded = false;

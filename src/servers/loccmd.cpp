@@ -15,7 +15,7 @@
 #include "platform/process.h"
 #include "util/cmdline.h"
 #include "script/scripting.h"
-#include "script/scriptthread.h"
+#include "servers/remotepress.h"
 #include "platform/report.h"
 #include "platform/ui.h"
 
@@ -26,10 +26,6 @@ namespace {
 using Args = std::vector<std::string>;
 
 std::atomic<int> g_limitMs{60000};
-
-int NoPress(int) { return 0; }
-std::atomic<int (*)(int)> g_pressFkey{NoPress};
-std::atomic<int (*)(int)> g_pressButton{NoPress};
 
 void Reply(LocalCmdClient& c, const std::string& text) { c.send(text); }
 
@@ -264,20 +260,11 @@ int RemoteDocmd(const char* line) {
     if (OnScriptThread()) return docmd(line);
     // Scripts run on the script thread; the caller waits for the line to be
     // done, so a MONCMD sender's answer still means "carried out".
-    auto rc = std::make_shared<std::atomic<int>>(-1);
-    std::string copy = line;
-    if (!ScriptThreadCall([copy, rc] { rc->store(docmd(copy.c_str())); }, 0)) return -1;
-    return rc->load();
+    return ScriptRunLine(line, 0);
 }
 
 void LocalCmdSetLimitMs(int ms) { g_limitMs = ms; }
 
-void SetRemotePresses(RemotePresses presses) {
-    g_pressFkey = presses.fkey ? presses.fkey : NoPress;
-    g_pressButton = presses.button ? presses.button : NoPress;
-}
-int RemotePressFkey(int n) { return g_pressFkey.load()(n); }
-int RemotePressButton(int n) { return g_pressButton.load()(n); }
 
 int doLocalCmd(LocalCmdClient& c) {
     Reply(c, SockText("\nLOCAL COMMAND: "));

@@ -49,12 +49,3 @@ std::string HostOutputCrLf(const char* data, size_t len, bool& prevCr);
 // MONCMD server): the single place that decides on which thread it runs.
 int RemoteDocmd(const char* line);
 
-// The key and button presses remote users make. The keys live above the
-// servers, so start-up installs them; until then a press does nothing.
-struct RemotePresses {
-    int (*fkey)(int n);     // F1..F12
-    int (*button)(int n);   // 1..16
-};
-void SetRemotePresses(RemotePresses presses);
-int RemotePressFkey(int n);
-int RemotePressButton(int n);

@@ -18,6 +18,7 @@
 #include "log/srvrtrace.h"
 #include "config/shellvar.h"
 #include "servers/loccmd.h"
+#include "servers/remotepress.h"
 #include "util/worker.h"
 #include "platform/report.h"
 #include "platform/ui.h"

@@ -152,6 +152,7 @@ TEST_F(Desktop, DesktopDialogsOpenWithTheirTitles) {
         {460, "Buttons Configuration"},       {426, "About Oxel"},
         {414, "TFTP Server..."},              {418, "TFTP Client..."},
         {416, "Telnet Server Config..."},     {463, "MONCMD Server..."},
+        {478, "HTTP Server..."},
     };
     std::string steps;
     for (const auto& d : dialogs) steps += "cmd:" + std::to_string(d.id) + ";report;close;";
