@@ -51,8 +51,11 @@ case "$cmd" in
     tools/check_layers.sh || status=1
     build build
     build build-asan -DOXEL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+    build build-tsan -DOXEL_TSAN=ON
     (cd build && ctest --output-on-failure -j2 --timeout 300) || status=1
     (cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j2 --timeout 300) || status=1
+    (cd build-tsan && TSAN_OPTIONS="halt_on_error=1 suppressions=$here/tools/tsan.supp" \
+       ctest --output-on-failure -j2 --timeout 300) || status=1
     exit $status
     ;;
   fuzz)
