@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/commands.h"
+#include "app/statusbar.h"
 #include "app/toolbar.h"
 #include "app/utils.h"
 #include "backend/backend.h"
@@ -34,6 +35,8 @@
 #include "script/scripting.h"
 #include "script/shellvar.h"
 #include "servers/telnetd.h"
+#include "xfer/filexfer.h"
+#include "xfer/xmodem.h"
 
 #define OXEL_MODULE "oxel"
 
@@ -502,6 +505,10 @@ int OxelStart(int argc, char** argv, Ui& face) {
     // 5.
     InitScripting();
     ScriptCmdsInit();
+    XmodemInit();
+    FileXferInit();
+    StatusSourcesRef().xmodemPkts = XmodemPacketCount;
+    StatusSourcesRef().fsendBytes = FileXferByteCount;
     LogInit();
     BackendInit();
     NetBackendsInit();
@@ -524,6 +531,9 @@ void OxelSyncMenus() {
 void OxelShutdown() {
     SetFrameInitialised(false);
     LogShutdown();
+    // A script may be waiting for a transfer: end the transfer first.
+    XmodemShutdown();
+    FileXferShutdown();
     ScriptShutdown();
     if (g_cfg.BACKEND == 4) ClosePlinkConnection();
     if (BackendConnected()) CloseConnection();
