@@ -442,9 +442,9 @@ void XsendThread(std::string path, size_t pktSize) {
             failed = true;
             break;
         }
-        if (!failed && !g_stop) {
-            if (SendByte(XM_EOT)) ReadByte(kAnswerMs);
-        }
+        // A receiver that NAKs the first EOT (to be sure of it) gets another.
+        for (int i = 0; !failed && !g_stop && i < g_retryLimit; i++)
+            if (!SendByte(XM_EOT) || ReadByte(kAnswerMs) != XM_NAK) break;
         if (g_stop && !failed) failed = true;
     }
     Finish(failed);
