@@ -242,23 +242,106 @@ TEST(YmodemSend, RbGetsNameAndExactSize) {
 
 // ---- Faults, from a scripted board ----
 
-TEST(XmodemFaults, ScriptedBoardTiming) {
+// A receiver asks with 'C' until the packet starts coming.
+std::string AskForPacket(PtyBoard& board, size_t len) {
+    std::string got;
+    for (int i = 0; i < 100 && got.empty(); i++) {
+        board.Send("C");
+        got = board.Receive(1, 200);
+    }
+    return got + board.Receive(len - got.size(), 10000);
+}
+
+std::string Packet128(uint8_t seq, char fill) {
+    std::string data(128, fill);
+    std::string p = {'\x01', static_cast<char>(seq), static_cast<char>(~seq)};
+    p += data;
+    // CRC-16/XMODEM, as a peer computes it.
+    uint16_t crc = 0;
+    for (unsigned char c : data) {
+        crc ^= static_cast<uint16_t>(c << 8);
+        for (int k = 0; k < 8; k++) crc = (crc & 0x8000) ? static_cast<uint16_t>((crc << 1) ^ 0x1021) : static_cast<uint16_t>(crc << 1);
+    }
+    p += static_cast<char>(crc >> 8);
+    p += static_cast<char>(crc & 0xFF);
+    return p;
+}
+
+struct FaultCase {
+    const char* name;
+    const char* command;   // the XMODEM command line (FILE appended)
+    void (*board)(PtyBoard&);
+    const char* result;    // XSTATE/SCR_TIMEOUT
+    const char* trace;     // a line the trace must hold
+};
+
+const FaultCase kFaults[] = {
+    {"NakResendsTheSamePacket", "XMODEM -n send",
+     [](PtyBoard& b) {
+         std::string first = AskForPacket(b, 133);
+         b.Send("\x15");
+         EXPECT_EQ(b.Receive(133), first);
+         b.Send("\x06");
+         EXPECT_EQ(b.Receive(1), "\x04");
+         b.Send("\x06");
+     },
+     "IDLE/FALSE", "Rcv'd NAK from target."},
+    {"CanEndsTheTransfer", "XMODEM -n send",
+     [](PtyBoard& b) {
+         AskForPacket(b, 133);
+         b.Send("\x18");
+     },
+     "FAIL/FALSE", "Rcv'd CAN from target."},
+    {"RetryLimitOnSilence", "XMODEM -n -r 2 send",
+     [](PtyBoard& b) { AskForPacket(b, 133); },
+     "FAIL/TRUE", "XsendFile retry MAX reached (pkt0)"},
+    {"SilentTarget", "XMODEM -n send", [](PtyBoard&) {}, "FAIL/TRUE", "Timeout waiting for NAK/C"},
+};
+
+class XmodemFaultTest : public testing::TestWithParam<FaultCase> {};
+
+TEST_P(XmodemFaultTest, EndsAsExpected) {
+    const FaultCase& c = GetParam();
     Session s;
     ASSERT_FALSE(s.board.path.empty());
-    s.home.Write("out.bin", "x");
-    s.Start("XMODEM -n send " + s.home.File("out.bin"));
-    auto t0 = std::chrono::steady_clock::now();
-    s.board.Send("C");
-    std::string pkt = s.board.Receive(133, 10000);
-    auto t1 = std::chrono::steady_clock::now();
-    s.board.Send("\x06");
-    std::string eot = s.board.Receive(1, 10000);
-    auto t2 = std::chrono::steady_clock::now();
-    s.board.Send("\x06");
+    s.home.Write("out.bin", std::string(100, 'x'));
+    s.Start(std::string(c.command) + " " + s.home.File("out.bin"));
+    c.board(s.board);
+    EXPECT_EQ(s.Result(), c.result);
+    std::string trace = s.home.Read("trace.txt") + s.cli->Out();
+    EXPECT_NE(trace.find(c.trace), std::string::npos) << trace;
+}
+
+INSTANTIATE_TEST_SUITE_P(Board, XmodemFaultTest, testing::ValuesIn(kFaults),
+                         [](const testing::TestParamInfo<FaultCase>& i) { return std::string(i.param.name); });
+
+TEST(XmodemRecvFaults, DuplicatePacketDoesNotGrowTheFile) {
+    Session s;
+    ASSERT_FALSE(s.board.path.empty());
+    s.Start("XMODEM -n recvcrc " + s.home.File("in.bin"));
+    ASSERT_TRUE(s.board.Expect("C", 15000, true));
+    for (const auto& p : {Packet128(1, 'a'), Packet128(1, 'b'), Packet128(2, 'c')}) {
+        s.board.Send(p);
+        ASSERT_TRUE(s.board.Expect("\x06", 10000, true));
+    }
+    s.board.Send("\x04");
     EXPECT_EQ(s.Result(), "IDLE/FALSE");
-    auto t3 = std::chrono::steady_clock::now();
-    std::cerr << pkt.size() << " " << eot.size() << " " << (t1 - t0).count() / 1000000 << " " << (t2 - t1).count() / 1000000 << " " << (t3 - t2).count() / 1000000 << "\n";
-    if (getenv("XM_TRACE")) std::cerr << s.home.Read("trace.txt");
+    EXPECT_EQ(s.home.Read("in.bin"), std::string(128, 'b') + std::string(128, 'c'));
+    EXPECT_NE(s.home.Read("trace.txt").find("Packet (1) retransmission."), std::string::npos);
+}
+
+TEST(XmodemRecvFaults, BadCrcIsNakedAndFails) {
+    Session s;
+    ASSERT_FALSE(s.board.path.empty());
+    s.Start("XMODEM -n recvcrc " + s.home.File("in.bin"));
+    ASSERT_TRUE(s.board.Expect("C", 15000, true));
+    std::string p = Packet128(1, 'a');
+    p.back() ^= 1;
+    s.board.Send(p);
+    EXPECT_TRUE(s.board.Expect("\x15", 10000));
+    EXPECT_EQ(s.Result(), "FAIL/FALSE");
+    EXPECT_NE(s.cli->Err().find("Packet 1 CRC failure"), std::string::npos) << s.cli->Err();
+    EXPECT_EQ(s.home.Read("in.bin"), "");
 }
 
 }  // namespace
