@@ -315,6 +315,17 @@ TEST_P(XmodemFaultTest, EndsAsExpected) {
 INSTANTIATE_TEST_SUITE_P(Board, XmodemFaultTest, testing::ValuesIn(kFaults),
                          [](const testing::TestParamInfo<FaultCase>& i) { return std::string(i.param.name); });
 
+TEST(Fsend, FileGoesOutRawAndAMissingFileStopsTheScript) {
+    Session s;
+    ASSERT_FALSE(s.board.path.empty());
+    std::string data = RandomBytes(1025, 5);
+    s.home.Write("raw.bin", data);
+    s.Start("FSEND " + s.home.File("raw.bin") + "\nFSEND -d /nonexistent/raw.bin\nECHO UNREACHED");
+    EXPECT_EQ(s.board.Receive(1025), data);
+    ASSERT_TRUE(s.cli->WaitError("file open failure", 30000)) << s.cli->Err();
+    EXPECT_EQ(s.cli->Out().find("UNREACHED"), std::string::npos);
+}
+
 TEST(XmodemRecvFaults, DuplicatePacketDoesNotGrowTheFile) {
     Session s;
     ASSERT_FALSE(s.board.path.empty());
