@@ -734,10 +734,14 @@ int XmodemWait(int sock) {
     return state;
 }
 
-void XmodemAbort() {
-    if (!g_running) return;
+void XmodemCancel() {
     g_stop = true;
     g_ringCv.notify_all();
+}
+
+void XmodemAbort() {
+    if (!g_running) return;
+    XmodemCancel();
     std::unique_lock lock(g_doneMu);
     if (!g_doneCv.wait_for(lock, std::chrono::seconds(4), [] { return !g_running; })) {
         // Still in a backend write: take the line back; the thread ends on its own.

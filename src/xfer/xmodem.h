@@ -76,6 +76,8 @@ int XmodemStartRecv(const char* cmd, const char* path, int sock = -1);
 int XmodemWait(int sock = -1);
 // Cancel: the stop flag, then up to 4 s for the thread to finish.
 void XmodemAbort();
+// The stop flag alone (the dialogs' Cancel: the thread ends by itself).
+void XmodemCancel();
 // Stops any transfer and joins its thread (shutdown).
 void XmodemShutdown();
 
