@@ -149,6 +149,9 @@ TEST_F(Desktop, DesktopDialogsOpenWithTheirTitles) {
         {484, "File Check: MD5SUM/CRC32..."}, {488, "Oxel Configuration (SVN: 1437)..."},
         {406, "Miscellaneous Configuration"},  {408, "Function Key Configuration"},
         {460, "Buttons Configuration"},       {426, "About Oxel"},
+        {417, "XMODEM Transfer..."},          {479, "YMODEM Transfer..."},
+        {419, "Raw File Transfer..."},        {441, "Transfer ASCII Coded Hex as Binary..."},
+        {486, "Send text..."},
     };
     std::string steps;
     for (const auto& d : dialogs) steps += "cmd:" + std::to_string(d.id) + ";report;close;";
