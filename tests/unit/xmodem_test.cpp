@@ -182,7 +182,7 @@ TEST_F(XferBoard, CancelSendsTheCancelSequenceAndFrees) {
         board.Send("C");
         got = board.Receive(1, 200);
     }
-    got += board.Receive(132);
+    got += board.Receive(133 - got.size());
     std::string q(128, 'q');
     EXPECT_EQ(got.substr(0, 133), XmodemPacket(1, reinterpret_cast<const uint8_t*>(q.data()), 128, true));
     XmodemAbort();
@@ -193,6 +193,32 @@ TEST_F(XferBoard, CancelSendsTheCancelSequenceAndFrees) {
     // The program goes on: the next transfer starts.
     ASSERT_EQ(XmodemStartSend("", dir.File("f.bin").c_str()), 1);
     XmodemAbort();
+}
+
+TEST_F(XferBoard, AutosizeCommandThenHexLogOfBothDirections) {
+    dir.Write("k.bin", std::string(1000, 'k'));
+    ASSERT_EQ(XmodemSetXlog(" " + dir.File("x.log")), 1);
+    g_cfg.XMODEM_AUTOSIZE = 1;
+    XmodemSetPacketSize(1024);
+    ASSERT_EQ(XmodemStartSend("xmodem -d", dir.File("k.bin").c_str()), 1);
+    EXPECT_TRUE(board.Expect("xmodem -s 1000 -d\r", 10000, true));
+    std::string got;
+    for (int i = 0; i < 50 && got.empty(); i++) {
+        board.Send("C");
+        got = board.Receive(1, 200);
+    }
+    got += board.Receive(1029 - got.size());
+    EXPECT_EQ(got.substr(0, 3), Bytes("\x02\x01\xfe"));
+    board.Send("\x06");
+    EXPECT_EQ(board.Receive(1), "\x04");
+    board.Send("\x06");
+    EXPECT_EQ(XmodemWait(), XSTATE_IDLE);
+    EXPECT_EQ(shell_getenv("XSTATE").value_or(""), "IDLE");
+    ASSERT_EQ(XmodemSetXlog(""), 1);
+    std::string log = dir.Read("x.log");
+    EXPECT_EQ(log.rfind("\n###\n### XMODEM Send file: " + dir.File("k.bin") + "...\n###\n", 0), 0u) << log;
+    EXPECT_NE(log.find("\nRCV:\n43 \nSND:\n02 01 fe 6b "), std::string::npos) << log;
+    EXPECT_NE(log.find("\nRCV:\n06 \nSND:\n04 \nRCV:\n06 "), std::string::npos) << log;
 }
 
 TEST_F(XferBoard, RawFileGoesOutWholeAndCounts) {
