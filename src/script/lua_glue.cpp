@@ -1,7 +1,7 @@
 #include "script/lua_glue.h"
 
-#include "app/commands.h"
-#include "app/oxel.h"
+#include "util/commands.h"
+#include "platform/report.h"
 
 int LuaRunScript(const char* path) {
     OxelMessageBox("Script Execution Error", "%s: Lua %s", path, kNotAvailable);

@@ -10,18 +10,19 @@
 #include <mutex>
 #include <thread>
 
-#include "app/commands.h"
-#include "app/oxel.h"
-#include "app/utils.h"
 #include "backend/backend.h"
 #include "config/configrecord.h"
 #include "console/screenbuf.h"
 #include "log/srvrtrace.h"
 #include "platform/clock.h"
+#include "platform/report.h"
 #include "platform/ui.h"
-#include "script/cmdline.h"
 #include "script/script_cmds.h"
 #include "script/scripting.h"
+#include "util/cmdids.h"
+#include "util/cmdline.h"
+#include "util/commands.h"
+#include "util/utils.h"
 #include "xfer/xmodem.h"
 
 #define OXEL_MODULE "filexfer"
@@ -31,7 +32,6 @@ namespace {
 constexpr size_t kPiece = 512;
 constexpr size_t kTextMax = 256;
 constexpr size_t kExpandedMax = 512;
-constexpr int kCmdXmodem = 417, kCmdFile = 419, kCmdBinary = 441, kCmdText = 486;
 
 std::atomic<bool> g_running{false}, g_cancel{false}, g_delay{false};
 std::atomic<long> g_bytes{0}, g_total{0};
@@ -108,12 +108,12 @@ int FileXferStart(const char* path, int sock) {
     std::lock_guard lock(g_threadMu);
     g_cancel = false;
     g_running = true;
-    ui().MenuEnable(kCmdXmodem, false);
-    ui().MenuEnable(kCmdFile, false);
+    ui().MenuEnable(CMD_XMODEM, false);
+    ui().MenuEnable(CMD_XFER_FILE, false);
     g_thread = std::thread([file, fd] {
         RawThread(file, fd);
-        ui().MenuEnable(kCmdXmodem, true);
-        ui().MenuEnable(kCmdFile, true);
+        ui().MenuEnable(CMD_XMODEM, true);
+        ui().MenuEnable(CMD_XFER_FILE, true);
         std::lock_guard done(g_doneMu);
         g_running = false;
         g_doneCv.notify_all();
@@ -216,8 +216,8 @@ static int cmd_fsend(int argc, char** argv) {
 
 void FileXferInit() {
     ScriptSetHandler("FSEND", cmd_fsend);
-    CommandRegister({kCmdFile, "&Transfer", "&File...", [] { ui().ShowDialog("Raw File Transfer..."); }});
-    CommandRegister({kCmdBinary, "&Transfer", "&Binary...",
+    CommandRegister({CMD_XFER_FILE, "&Transfer", "&File...", [] { ui().ShowDialog("Raw File Transfer..."); }});
+    CommandRegister({CMD_XFER_BINARY, "&Transfer", "&Binary...",
                      [] { ui().ShowDialog("Transfer ASCII Coded Hex as Binary..."); }});
-    CommandRegister({kCmdText, "&Transfer", "Te&xt...", [] { ui().ShowDialog("Send text..."); }});
+    CommandRegister({CMD_XFER_TEXT, "&Transfer", "Te&xt...", [] { ui().ShowDialog("Send text..."); }});
 }

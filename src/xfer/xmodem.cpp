@@ -15,20 +15,21 @@
 #include <mutex>
 #include <thread>
 
-#include "app/checksum.h"
-#include "app/commands.h"
-#include "app/oxel.h"
-#include "app/utils.h"
 #include "backend/backend.h"
 #include "config/configrecord.h"
+#include "config/shellvar.h"
 #include "console/rxpath.h"
 #include "console/screenbuf.h"
 #include "log/srvrtrace.h"
 #include "platform/clock.h"
+#include "platform/report.h"
 #include "platform/ui.h"
-#include "script/cmdline.h"
 #include "script/scripting.h"
-#include "script/shellvar.h"
+#include "util/checksum.h"
+#include "util/cmdids.h"
+#include "util/cmdline.h"
+#include "util/commands.h"
+#include "util/utils.h"
 
 #define OXEL_MODULE "xmodem"
 
@@ -190,7 +191,6 @@ constexpr int kAnswerMs = 7000;
 constexpr int kFirstAnswerLimitMs = 60000;   // chatter never keeps a sender waiting longer
 constexpr int kRecvStartTries = 60;          // one 'C' or NAK a second
 constexpr size_t kRecvLimit = 256u << 20;    // a target that never stops cannot exhaust memory
-constexpr int kCmdXmodem = 417, kCmdYmodem = 479, kCmdFile = 419;
 
 // The input ring, filled under the received-data lock: the writer only copies.
 std::mutex g_ringMu;
@@ -318,9 +318,9 @@ void SetState(int s) {
 
 void Buttons(bool running) {
     // The dialogs follow XmodemStatus; the menu items are greyed meanwhile.
-    ui().MenuEnable(kCmdXmodem, !running);
-    ui().MenuEnable(kCmdYmodem, !running);
-    ui().MenuEnable(kCmdFile, !running);
+    ui().MenuEnable(CMD_XMODEM, !running);
+    ui().MenuEnable(CMD_YMODEM, !running);
+    ui().MenuEnable(CMD_XFER_FILE, !running);
 }
 
 // Types the target's command; false when the write failed.
@@ -716,8 +716,8 @@ int XmodemStartRecv(const char* cmd, const char* path, int sock) {
 
 int XmodemWait(int sock) {
     static const char spin[] = "|/-\\";
-    ui().MenuEnable(kCmdXmodem, false);
-    ui().MenuEnable(kCmdFile, false);
+    ui().MenuEnable(CMD_XMODEM, false);
+    ui().MenuEnable(CMD_XFER_FILE, false);
     for (int i = 0;; i++) {
         std::unique_lock lock(g_doneMu);
         if (g_doneCv.wait_for(lock, std::chrono::seconds(1), [] { return !g_running; })) break;
@@ -727,8 +727,8 @@ int XmodemWait(int sock) {
         else ConsoleWritePlain(s, 2);
     }
     ReapThread();
-    ui().MenuEnable(kCmdXmodem, true);
-    ui().MenuEnable(kCmdFile, true);
+    ui().MenuEnable(CMD_XMODEM, true);
+    ui().MenuEnable(CMD_XFER_FILE, true);
     int state = g_state;
     shell_setenv("XSTATE", XmodemStateName(state));
     return state;
@@ -942,6 +942,6 @@ int cmd_xmodem(int argc, char** argv) {
 
 void XmodemInit() {
     ScriptSetHandler("XMODEM", cmd_xmodem);
-    CommandRegister({kCmdXmodem, "&Transfer", "&Xmodem...", [] { ui().ShowDialog("XMODEM Transfer..."); }});
-    CommandRegister({kCmdYmodem, "&Transfer", "&Ymodem...", [] { ui().ShowDialog("YMODEM Transfer..."); }});
+    CommandRegister({CMD_XMODEM, "&Transfer", "&Xmodem...", [] { ui().ShowDialog("XMODEM Transfer..."); }});
+    CommandRegister({CMD_YMODEM, "&Transfer", "&Ymodem...", [] { ui().ShowDialog("YMODEM Transfer..."); }});
 }

@@ -4,15 +4,16 @@
 
 #include <string>
 
-#include "app/checksum.h"
-#include "app/oxel.h"
+#include "app/wiring.h"
 #include "backend/backend.h"
 #include "config/configrecord.h"
+#include "config/shellvar.h"
+#include "console/screenbuf.h"
 #include "fake_ui.h"
-#include "proc.h"
 #include "platform/ui.h"
+#include "proc.h"
 #include "pty_board.h"
-#include "script/shellvar.h"
+#include "util/checksum.h"
 #include "xfer/filexfer.h"
 #include "xfer/xmodem.h"
 
@@ -150,6 +151,7 @@ class XferBoard : public ::testing::Test {
 protected:
     void SetUp() override {
         UiSet(&ui);
+        AppWireHooks();
         ConfigInitDefaults();
         g_cfg.BACKEND = BACKEND_COM;
         g_cfg.COMPORT = 3;

@@ -13,11 +13,10 @@
 #include "config/configrecord.h"
 #include "platform/qt/qt_ui.h"
 #include "platform/ui.h"
+#include "util/cmdids.h"
 #include "xfer/filexfer.h"
 
 namespace {
-
-constexpr int kCmdXmodem = 417, kCmdFile = 419, kCmdBinary = 441;
 
 // Greys menu items while the dialog lives.
 void GreyWhileOpen(QDialog* dlg, std::initializer_list<int> ids) {
@@ -75,7 +74,7 @@ void OpenRawDialog(QWidget* parent) {
         cancel->setEnabled(p.running);
     });
     timer->start(200);
-    GreyWhileOpen(dlg, {kCmdXmodem, kCmdFile});
+    GreyWhileOpen(dlg, {CMD_XMODEM, CMD_XFER_FILE});
     dlg->show();
 }
 
@@ -132,7 +131,7 @@ void OpenHexDialog(QWidget* parent) {
     grid->addWidget(close, 1, 2);
     QObject::connect(send, &QPushButton::clicked, dlg, [hex] { SendHexText(hex->text().toStdString()); });
     QObject::connect(close, &QPushButton::clicked, dlg, &QDialog::close);
-    GreyWhileOpen(dlg, {kCmdBinary});
+    GreyWhileOpen(dlg, {CMD_XFER_BINARY});
     dlg->show();
 }
 

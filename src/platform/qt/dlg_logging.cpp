@@ -9,10 +9,10 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/oxel.h"
 #include "config/configrecord.h"
 #include "log/logging.h"
 #include "platform/qt/qt_ui.h"
+#include "platform/report.h"
 #include "xfer/xmodem.h"
 
 namespace {

@@ -11,10 +11,11 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "app/utils.h"
 #include "config/configrecord.h"
 #include "platform/qt/qt_ui.h"
 #include "platform/ui.h"
+#include "util/cmdids.h"
+#include "util/utils.h"
 #include "xfer/xmodem.h"
 
 namespace {
@@ -126,11 +127,11 @@ void OpenTransferDialog(QWidget* parent, bool ymodem) {
         cancel->setEnabled(p.running);
     });
     timer->start(200);
-    ui().MenuEnable(417, false);
-    ui().MenuEnable(419, false);
+    ui().MenuEnable(CMD_XMODEM, false);
+    ui().MenuEnable(CMD_XFER_FILE, false);
     QObject::connect(dlg, &QObject::destroyed, [] {
-        ui().MenuEnable(417, true);
-        ui().MenuEnable(419, true);
+        ui().MenuEnable(CMD_XMODEM, true);
+        ui().MenuEnable(CMD_XFER_FILE, true);
     });
     dlg->show();
 }
