@@ -435,6 +435,13 @@ void XsendThread(std::string path, size_t pktSize) {
                 retries++;
                 continue;
             }
+            if (b == XM_CRC && off == 0) {
+                // A receiver repeats its 'C' until data comes: one that crossed
+                // the first packet asks for it again, it does not end the transfer.
+                TracePrintf(TRC_XMODEM, "Rcv'd 'C' again from target.");
+                retries++;
+                continue;
+            }
             // The target ended it: the file did not arrive whole.
             if (b == XM_EOT) TracePrintf(TRC_XMODEM, "Rcv'd EOT from target.");
             else if (b == XM_CAN) TracePrintf(TRC_XMODEM, "Rcv'd CAN from target.");
