@@ -300,6 +300,22 @@ const FaultCase kFaults[] = {
          b.Send("\x06");
      },
      "IDLE/FALSE", "Rcv'd 'C' again from target."},
+    {"PromptAfterTheTransfer", "XMODEM -p \"board> \" -t 20 send",
+     [](PtyBoard& b) {
+         AskForPacket(b, 133);
+         b.Send("\x06");
+         EXPECT_EQ(b.Receive(1), "\x04");
+         b.Send("\x06\r\nboard> ");
+     },
+     "IDLE/FALSE", "Prompt received"},
+    {"NoPromptTimesOut", "XMODEM -p \"board> \" -t 1 send",
+     [](PtyBoard& b) {
+         AskForPacket(b, 133);
+         b.Send("\x06");
+         EXPECT_EQ(b.Receive(1), "\x04");
+         b.Send("\x06\r\nbusy\r\n");
+     },
+     "IDLE/TRUE", "Timeout waiting for prompt"},
     {"CanEndsTheTransfer", "XMODEM -n send",
      [](PtyBoard& b) {
          AskForPacket(b, 133);
