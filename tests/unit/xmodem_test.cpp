@@ -13,6 +13,7 @@
 #include "platform/ui.h"
 #include "proc.h"
 #include "pty_board.h"
+#include "script/scripting.h"
 #include "util/checksum.h"
 #include "xfer/filexfer.h"
 #include "xfer/xmodem.h"
@@ -221,6 +222,36 @@ TEST_F(XferBoard, AutosizeCommandThenHexLogOfBothDirections) {
     EXPECT_EQ(log.rfind("\n###\n### XMODEM Send file: " + dir.File("k.bin") + "...\n###\n", 0), 0u) << log;
     EXPECT_NE(log.find("\nRCV:\n43 \nSND:\n02 01 fe 6b "), std::string::npos) << log;
     EXPECT_NE(log.find("\nRCV:\n06 \nSND:\n04 \nRCV:\n06 "), std::string::npos) << log;
+}
+
+TEST_F(XferBoard, ScriptCommandArguments) {
+    InitScripting();
+    XmodemInit();
+    FileXferInit();
+    dir.Write("a.bin", "a");
+    const std::string f = dir.File("a.bin");
+    shell_unsetenv("PROMPT");
+    struct Case {
+        std::string line;
+        int rc;
+        const char* error;
+    } cases[] = {
+        {"XMODEM send", -3, ""},
+        {"XMODEM send a b " + f, -3, ""},
+        {"XMODEM put " + f, -2, ""},
+        {"XMODEM -y recv " + f, -2, ""},
+        {"XMODEM -n -t 5 send " + f, -2, "Invalid use of -n and -t (they contradict each other)."},
+        {"XMODEM send " + f, -1, "PROMPT shell variable must be set"},
+        {"XMODEM -n send /nonexistent/file.bin", -1, "Can't open file"},
+        {"FSEND", -2, ""},
+        {"FSEND /nonexistent/file.bin", -1, ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(docmd(c.line.c_str()), c.rc) << c.line;
+        if (*c.error) {
+            EXPECT_EQ(ScriptErrorText(), c.error) << c.line;
+        }
+    }
 }
 
 TEST_F(XferBoard, RawFileGoesOutWholeAndCounts) {
