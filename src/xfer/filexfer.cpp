@@ -121,12 +121,13 @@ int FileXferStart(const char* path, int sock) {
     return 1;
 }
 
-void FileXferWait(int sock) {
+void FileXferWait(int sock, bool (*stopWhen)()) {
     static const char spin[] = "|/-\\";
     for (int i = 0;; i++) {
         std::unique_lock lock(g_doneMu);
         if (g_doneCv.wait_for(lock, std::chrono::seconds(1), [] { return !g_running; })) break;
         lock.unlock();
+        if (stopWhen && stopWhen()) g_cancel = true;
         char s[2] = {spin[i % 4], '\b'};
         if (sock >= 0) WriteAll(sock, s, 2);
         else ConsoleWritePlain(s, 2);
@@ -209,7 +210,7 @@ static int cmd_fsend(int argc, char** argv) {
     bool before = g_delay;
     g_delay = delay;
     int started = FileXferStart(argv[script_optind]);
-    if (started) FileXferWait();
+    if (started) FileXferWait(-1, ScriptHalting);
     g_delay = before;
     return started ? 0 : -1;
 }

@@ -721,7 +721,7 @@ int XmodemStartRecv(const char* cmd, const char* path, int sock) {
     return ok;
 }
 
-int XmodemWait(int sock) {
+int XmodemWait(int sock, bool (*stopWhen)()) {
     static const char spin[] = "|/-\\";
     ui().MenuEnable(CMD_XMODEM, false);
     ui().MenuEnable(CMD_XFER_FILE, false);
@@ -729,6 +729,7 @@ int XmodemWait(int sock) {
         std::unique_lock lock(g_doneMu);
         if (g_doneCv.wait_for(lock, std::chrono::seconds(1), [] { return !g_running; })) break;
         lock.unlock();
+        if (stopWhen && stopWhen()) XmodemCancel();
         char s[2] = {spin[i % 4], '\b'};
         if (sock >= 0) WriteAll(sock, s, 2);
         else ConsoleWritePlain(s, 2);
@@ -933,7 +934,7 @@ int cmd_xmodem(int argc, char** argv) {
         script_error("Can't open file");
         return -1;
     }
-    if (XmodemWait() == XSTATE_FAIL) {
+    if (XmodemWait(-1, ScriptHalting) == XSTATE_FAIL) {
         shell_setenv("SCR_TIMEOUT", XmodemStatus().timedOut ? "TRUE" : "FALSE");
     } else if (noWait) {
         shell_setenv("SCR_TIMEOUT", "FALSE");

@@ -72,8 +72,9 @@ int XmodemStartSend(const char* cmd, const char* path, int sock = -1);
 // Starts a receive into path (created or truncated).
 int XmodemStartRecv(const char* cmd, const char* path, int sock = -1);
 // Waits for the transfer, showing a spinner on sock or the console; sets
-// XSTATE and returns the final state (0 IDLE, 3 FAIL).
-int XmodemWait(int sock = -1);
+// XSTATE and returns the final state (0 IDLE, 3 FAIL). When stopWhen says
+// so (a halted script) the transfer is cancelled and the wait goes on.
+int XmodemWait(int sock = -1, bool (*stopWhen)() = nullptr);
 // Cancel: the stop flag, then up to 4 s for the thread to finish.
 void XmodemAbort();
 // The stop flag alone (the dialogs' Cancel: the thread ends by itself).

@@ -254,6 +254,20 @@ TEST_F(XferBoard, ScriptCommandArguments) {
     }
 }
 
+TEST_F(XferBoard, HaltEndsAScriptWaitingForATransfer) {
+    InitScripting();
+    XmodemInit();
+    dir.Write("a.bin", std::string(300, 'a'));
+    dir.Write("x.scr", "XMODEM -n send " + dir.File("a.bin") + "\n");
+    ASSERT_EQ(run_script(dir.File("x.scr").c_str(), nullptr), 1);
+    for (int i = 0; i < 200 && !XmodemStatus().running; i++) board.Receive(1, 10);
+    ASSERT_TRUE(XmodemStatus().running);
+    script_halt();
+    EXPECT_TRUE(ScriptWaitIdle(10000));
+    EXPECT_FALSE(XmodemStatus().running);
+    EXPECT_NE(board.Receive(8, 3000).find(std::string(8, '\x18')), std::string::npos);
+}
+
 TEST_F(XferBoard, RawFileGoesOutWholeAndCounts) {
     std::string data;
     for (int i = 0; i < 1025; i++) data += static_cast<char>(i * 7);
