@@ -384,6 +384,12 @@ int WaitForStart() {
     return -1;
 }
 
+// Nothing was sent: the waiter must not take it for a good transfer.
+void Refused() {
+    g_state = XSTATE_FAIL;
+    Buttons(false);
+}
+
 void Finish(bool failed) {
     if (g_stop) SendCancel();
     XmodemDivert(false);
@@ -395,7 +401,7 @@ void XsendThread(std::string path, size_t pktSize) {
     XlogBanner("XMODEM Send", path);
     std::vector<uint8_t> buf;
     size_t size = 0;
-    if (!LoadFile(path, pktSize, buf, size) || !Xcommand(static_cast<long>(size))) return;
+    if (!LoadFile(path, pktSize, buf, size) || !Xcommand(static_cast<long>(size))) return Refused();
     g_packets = 0;
     g_total = static_cast<long>(buf.size() / pktSize);
     SetState(XSTATE_SEND);
@@ -490,11 +496,11 @@ void YsendThread(std::string path) {
     XlogBanner("YMODEM Send", path);
     std::vector<uint8_t> buf;
     size_t size = 0;
-    if (!LoadFile(path, 1, buf, size)) return;
+    if (!LoadFile(path, 1, buf, size)) return Refused();
     XmodemDivert(true);
     if (!Xcommand(static_cast<long>(size))) {
         XmodemDivert(false);
-        return;
+        return Refused();
     }
     g_packets = 0;
     g_total = static_cast<long>((size + 1023) / 1024);
@@ -591,7 +597,7 @@ void XrecvThread(std::string path, int fd) {
     XlogBanner("XMODEM Recv", path);
     if (!Xcommand(-1)) {
         close(fd);
-        return;
+        return Refused();
     }
     XmodemRx rx;
     rx.crc = g_crcRecv;
@@ -695,6 +701,7 @@ void CopyConfig(const char* cmd, const char* path) {
 }  // namespace
 
 int XmodemStartSend(const char* cmd, const char* path, int sock) {
+    if (g_running) return 0;
     CopyConfig(cmd, path);
     std::string file = g_cfg.XMODEM_FILE;
     struct stat st {};
@@ -708,9 +715,9 @@ int XmodemStartSend(const char* cmd, const char* path, int sock) {
 }
 
 int XmodemStartRecv(const char* cmd, const char* path, int sock) {
+    if (g_running) return 0;
     CopyConfig(cmd, path);
     std::string file = g_cfg.XMODEM_FILE;
-    if (g_running) return 0;
     int fd = file.empty() ? -1 : open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         StartFailure(sock, "file open failure");
@@ -931,7 +938,7 @@ int cmd_xmodem(int argc, char** argv) {
     int started = op->send ? XmodemStartSend(cmd, file) : XmodemStartRecv(cmd, file);
     if (!started) {
         ScriptSetPattern(nullptr);
-        script_error("Can't open file");
+        script_error(XmodemStatus().running ? "Transfer in progress" : "Can't open file");
         return -1;
     }
     if (XmodemWait(-1, ScriptHalting) == XSTATE_FAIL) {

@@ -181,7 +181,7 @@ TEST(XmodemSend, EmptyFileIsRefused) {
     ASSERT_FALSE(s.board.path.empty());
     s.home.Write("empty.bin", "");
     s.Start("XMODEM -n send " + s.home.File("empty.bin"));
-    EXPECT_EQ(s.Result(), "IDLE/FALSE");
+    EXPECT_EQ(s.Result(), "FAIL/FALSE");
     EXPECT_NE(s.cli->Err().find("file is empty"), std::string::npos) << s.cli->Err();
 }
 
