@@ -129,7 +129,10 @@ struct Session {
                    "STARTUP_SCRIPT \"x.scr\"\n");
         mkdir(home.File("scripts").c_str(), 0755);
         home.Write("scripts/x.scr", "SEND -n ready\n" + cmd +
-                                        "\nECHO RESULT=$XSTATE/$SCR_TIMEOUT\nEXIT OXEL\n");
+                                        "\nECHO RESULT=$XSTATE/$SCR_TIMEOUT\n"
+                                        // Stay until the test has seen the peer finish: closing the
+                                        // port would drop the last answer still on its way.
+                                        "RECV -t 30 bye\nEXIT OXEL\n");
         cli = std::make_unique<Proc>(CliPath(), std::vector<std::string>{"-d", home.File("trace.txt"), "-D", "COMDEV_3=" + board.path,
                                                                           home.File("board.ct")},
                                      std::vector<std::string>{"OXEL_HOME=" + home.path()});
@@ -137,6 +140,7 @@ struct Session {
     }
     std::string Result() {
         cli->WaitOutput("RESULT=", 60000);
+        for (int i = 0; i < 50 && cli->Wait(200) == -1; i++) board.Send("bye");
         std::string out = cli->Out();
         size_t at = out.find("RESULT=");
         return at == std::string::npos ? out + cli->Err() : out.substr(at + 7, out.find('\r', at) - at - 7);
