@@ -23,6 +23,7 @@
 #include "util/cmdline.h"
 #include "util/commands.h"
 #include "util/utils.h"
+#include "util/worker.h"
 #include "xfer/xmodem.h"
 
 #define OXEL_MODULE "filexfer"
@@ -33,10 +34,10 @@ constexpr size_t kPiece = 512;
 constexpr size_t kTextMax = 256;
 constexpr size_t kExpandedMax = 512;
 
-std::atomic<bool> g_running{false}, g_cancel{false}, g_delay{false};
+std::atomic<bool> g_running{false}, g_delay{false};
 std::atomic<long> g_bytes{0}, g_total{0};
-std::mutex g_threadMu;
-std::thread g_thread;
+std::mutex g_startMu;
+WorkerThread g_worker;
 std::mutex g_doneMu;
 std::condition_variable g_doneCv;
 
@@ -53,7 +54,7 @@ bool WriteSlowly(const char* p, size_t n) {
     return true;
 }
 
-void RawThread(std::string path, int fd) {
+void RawThread(const std::string& path, int fd, const std::atomic<bool>& stop) {
     struct stat st {};
     fstat(fd, &st);
     g_total = static_cast<long>(st.st_size);
@@ -62,7 +63,7 @@ void RawThread(std::string path, int fd) {
     TracePrintf(TRC_XMODEM, "Transferring file %s (rsize=%d)...", path.c_str(), static_cast<int>(st.st_size));
     char buf[kPiece];
     long left = g_total;
-    while (left > 0 && !g_cancel) {
+    while (left > 0 && !stop) {
         size_t want = std::min<size_t>(kPiece, static_cast<size_t>(left));
         ssize_t n = read(fd, buf, want);
         if (n != static_cast<ssize_t>(want)) {
@@ -78,13 +79,6 @@ void RawThread(std::string path, int fd) {
     ui().StatusRefresh();
 }
 
-bool Reap() {
-    std::lock_guard lock(g_threadMu);
-    if (g_running) return false;
-    if (g_thread.joinable()) g_thread.join();
-    return true;
-}
-
 void Reply(int sock, const char* text) {
     if (sock >= 0) {
         std::string line = std::string(text) + "\n";
@@ -97,28 +91,34 @@ void Reply(int sock, const char* text) {
 }  // namespace
 
 int FileXferStart(const char* path, int sock) {
+    std::lock_guard lock(g_startMu);
+    if (g_running) return 0;
     if (path) CFG_SET_STRING(g_cfg.XMODEM_FILE, path);
     std::string file = g_cfg.XMODEM_FILE;
-    if (!Reap()) return 0;
     int fd = file.empty() ? -1 : open(file.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         Reply(sock, "file open failure");
         return 0;
     }
-    std::lock_guard lock(g_threadMu);
-    g_cancel = false;
     g_running = true;
     ui().MenuEnable(CMD_XMODEM, false);
     ui().MenuEnable(CMD_XFER_FILE, false);
-    g_thread = std::thread([file, fd] {
-        RawThread(file, fd);
+    auto finished = [] {
         ui().MenuEnable(CMD_XMODEM, true);
         ui().MenuEnable(CMD_XFER_FILE, true);
         std::lock_guard done(g_doneMu);
         g_running = false;
         g_doneCv.notify_all();
-    });
-    return 1;
+    };
+    if (g_worker.Start([file, fd, finished](const std::atomic<bool>& stop) {
+            RawThread(file, fd, stop);
+            finished();
+        }))
+        return 1;
+    close(fd);
+    finished();
+    Reply(sock, "CreatThread()");
+    return 0;
 }
 
 void FileXferWait(int sock, bool (*stopWhen)()) {
@@ -127,29 +127,23 @@ void FileXferWait(int sock, bool (*stopWhen)()) {
         std::unique_lock lock(g_doneMu);
         if (g_doneCv.wait_for(lock, std::chrono::seconds(1), [] { return !g_running; })) break;
         lock.unlock();
-        if (stopWhen && stopWhen()) g_cancel = true;
+        if (stopWhen && stopWhen()) g_worker.RequestStop();
         char s[2] = {spin[i % 4], '\b'};
         if (sock >= 0) WriteAll(sock, s, 2);
         else ConsoleWritePlain(s, 2);
     }
-    Reap();
 }
 
 void FileXferCancel() {
     if (!g_running) return;
-    g_cancel = true;
-    std::unique_lock lock(g_doneMu);
-    if (!g_doneCv.wait_for(lock, std::chrono::seconds(3), [] { return !g_running; })) {
-        lock.unlock();
+    if (!g_worker.Stop(3000)) {
         XmodemDivert(false);
         TracePrintf(TRC_XMODEM, "thread did not end in time.");
     }
 }
 
 void FileXferShutdown() {
-    g_cancel = true;
-    std::lock_guard lock(g_threadMu);
-    if (g_thread.joinable()) g_thread.join();
+    if (!g_worker.Stop(5000)) TracePrintf(TRC_XMODEM, "thread did not end in time.");
 }
 
 void FileXferSetDelay(bool on) { g_delay = on; }

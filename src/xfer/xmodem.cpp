@@ -30,6 +30,7 @@
 #include "util/cmdline.h"
 #include "util/commands.h"
 #include "util/utils.h"
+#include "util/worker.h"
 
 #define OXEL_MODULE "xmodem"
 
@@ -204,8 +205,8 @@ std::atomic<bool> g_running{false};
 std::atomic<int> g_state{XSTATE_IDLE};
 std::atomic<long> g_packets{0}, g_total{-1};
 std::atomic<bool> g_timedOut{false};
-std::mutex g_threadMu;   // guards g_thread
-std::thread g_thread;
+std::mutex g_startMu;    // one start at a time
+WorkerThread g_worker;
 std::mutex g_doneMu;
 std::condition_variable g_doneCv;
 
@@ -668,29 +669,28 @@ void XrecvThread(std::string path, int fd) {
     g_expected = 0;
 }
 
-// Joins a finished thread; false when one still runs.
-bool ReapThread() {
-    std::lock_guard lock(g_threadMu);
-    if (g_running) return false;
-    if (g_thread.joinable()) g_thread.join();
-    return true;
-}
-
 template <typename Fn>
 int Launch(Fn fn) {
-    if (!ReapThread()) return 0;
-    std::lock_guard lock(g_threadMu);
+    std::lock_guard lock(g_startMu);
+    if (g_running) return 0;
     g_stop = false;
     g_timedOut = false;
     g_running = true;
     Buttons(true);
-    g_thread = std::thread([fn] {
-        fn();
+    auto finished = [] {
         std::lock_guard done(g_doneMu);
         g_running = false;
         g_doneCv.notify_all();
-    });
-    return 1;
+    };
+    // The transfer watches g_stop, which write failures set as well.
+    if (g_worker.Start([fn, finished](const std::atomic<bool>&) {
+            fn();
+            finished();
+        }))
+        return 1;
+    finished();
+    Buttons(false);
+    return 0;
 }
 
 void CopyConfig(const char* cmd, const char* path) {
@@ -741,7 +741,6 @@ int XmodemWait(int sock, bool (*stopWhen)()) {
         if (sock >= 0) WriteAll(sock, s, 2);
         else ConsoleWritePlain(s, 2);
     }
-    ReapThread();
     ui().MenuEnable(CMD_XMODEM, true);
     ui().MenuEnable(CMD_XFER_FILE, true);
     int state = g_state;
@@ -757,20 +756,16 @@ void XmodemCancel() {
 void XmodemAbort() {
     if (!g_running) return;
     XmodemCancel();
-    std::unique_lock lock(g_doneMu);
-    if (!g_doneCv.wait_for(lock, std::chrono::seconds(4), [] { return !g_running; })) {
+    if (!g_worker.Stop(4000)) {
         // Still in a backend write: take the line back; the thread ends on its own.
-        lock.unlock();
         XmodemDivert(false);
         TracePrintf(TRC_XMODEM, "thread did not end in time.");
     }
 }
 
 void XmodemShutdown() {
-    g_stop = true;
-    g_ringCv.notify_all();
-    std::lock_guard lock(g_threadMu);
-    if (g_thread.joinable()) g_thread.join();
+    XmodemCancel();
+    if (!g_worker.Stop(5000)) TracePrintf(TRC_XMODEM, "thread did not end in time.");
 }
 
 void XmodemSetPacketSize(int size) { g_pktSize = size == 1024 ? 1024 : 128; }
