@@ -550,7 +550,10 @@ void YsendThread(std::string path) {
                 }
                 if (step == YStep::Block0) {
                     seq++;
-                    int c = ReadByte(100);
+                    // The receiver's 'C' for the first data packet; a busy one
+                    // is given a second rather than 100 ms, so that a late 'C'
+                    // does not cross that packet and have it sent twice.
+                    int c = ReadByte(1000);
                     if (c >= 0) TracePrintf(TRC_XMODEM, "Purged %02x from target.", c);
                     else TracePrintf(TRC_XMODEM, "Timeout waiting for 'C' (ignored)");
                     step = YStep::Data;

@@ -245,6 +245,7 @@ TEST(YmodemSend, RbGetsNameAndExactSize) {
         EXPECT_EQ(rb.Wait(120000), 0) << size;
         EXPECT_EQ(s.Result(), "IDLE/FALSE") << size;
         EXPECT_EQ(s.home.Read("rb/image.bin"), data) << size;
+        if (HasFailure()) std::cerr << s.home.Read("trace.txt");
     }
 }
 
