@@ -2,6 +2,7 @@
 // Binary...": bytes to the target without a protocol.
 #include <QCheckBox>
 #include <QDialog>
+#include <QEvent>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -78,6 +79,25 @@ void OpenRawDialog(QWidget* parent) {
     dlg->show();
 }
 
+// "Track": the dialog keeps its place relative to the main window when that moves.
+class TrackMoves : public QObject {
+public:
+    TrackMoves(QDialog* dlg, QWidget* main, QCheckBox* on) : QObject(dlg), dlg_(dlg), on_(on), last_(main->pos()) {}
+    bool eventFilter(QObject* watched, QEvent* e) override {
+        if (e->type() == QEvent::Move) {
+            QPoint now = static_cast<QWidget*>(watched)->pos();
+            if (on_->isChecked()) dlg_->move(dlg_->pos() + (now - last_));
+            last_ = now;
+        }
+        return false;
+    }
+
+private:
+    QDialog* dlg_;
+    QCheckBox* on_;
+    QPoint last_;
+};
+
 void OpenTextDialog(QWidget* parent) {
     auto* dlg = new QDialog(parent);
     dlg->setAttribute(Qt::WA_DeleteOnClose);
@@ -113,6 +133,7 @@ void OpenTextDialog(QWidget* parent) {
     };
     QObject::connect(send, &QPushButton::clicked, dlg, go);
     QObject::connect(text, &QLineEdit::returnPressed, dlg, go);
+    if (parent) parent->installEventFilter(new TrackMoves(dlg, parent, track));
     dlg->show();
 }
 
