@@ -377,6 +377,18 @@ TEST(XmodemRecvFaults, DuplicatePacketDoesNotGrowTheFile) {
     EXPECT_NE(s.home.Read("trace.txt").find("Packet (1) retransmission."), std::string::npos);
 }
 
+TEST(XmodemRecvFaults, ExpectedSizeBeyondWhatCameWritesWhatCame) {
+    Session s;
+    ASSERT_FALSE(s.board.path.empty());
+    s.Start("XMODEM -n -s 100000 recvcrc " + s.home.File("in.bin"));
+    ASSERT_TRUE(s.board.Expect("C", 15000, true));
+    s.board.Send(Packet128(1, 'e'));
+    ASSERT_TRUE(s.board.Expect("\x06", 10000, true));
+    s.board.Send("\x04");
+    EXPECT_EQ(s.Result(), "IDLE/FALSE");
+    EXPECT_EQ(s.home.Read("in.bin"), std::string(128, 'e'));
+}
+
 TEST(XmodemRecvFaults, BadCrcIsNakedAndFails) {
     Session s;
     ASSERT_FALSE(s.board.path.empty());
