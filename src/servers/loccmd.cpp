@@ -14,6 +14,7 @@
 #include "platform/clock.h"
 #include "platform/process.h"
 #include "util/cmdline.h"
+#include "xfer/xmodem.h"
 #include "script/scripting.h"
 #include "script/scriptthread.h"
 #include "servers/remotepress.h"
@@ -46,15 +47,17 @@ bool ComBackendOnly(LocalCmdClient& c) {
 int FnXsend(LocalCmdClient& c, const Args& a) {
     if (a.size() != 3) return BadCount(c, static_cast<int>(a.size()), "xsend {xcmd} {xfile}");
     Reply(c, SockText("Xsend local cmd: '%s', file: '%s'\n", a[1].c_str(), a[2].c_str()));
-    NotBuilt(c);
-    return -1;
+    if (!XmodemStartSend(a[1].c_str(), a[2].c_str(), c.send)) return -1;
+    XmodemWait(c.send);
+    return 0;
 }
 
 int FnXrecv(LocalCmdClient& c, const Args& a) {
     if (a.size() != 3) return BadCount(c, static_cast<int>(a.size()), "xrecv {xcmd} {xfile}");
     Reply(c, SockText("Xrecv local cmd: '%s', file: '%s'\n", a[1].c_str(), a[2].c_str()));
-    NotBuilt(c);
-    return -1;
+    if (!XmodemStartRecv(a[1].c_str(), a[2].c_str(), c.send)) return -1;
+    XmodemWait(c.send);
+    return 0;
 }
 
 int FnDtrtgl(LocalCmdClient& c, const Args& a) {

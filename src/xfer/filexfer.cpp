@@ -79,25 +79,21 @@ void RawThread(const std::string& path, int fd, const std::atomic<bool>& stop) {
     ui().StatusRefresh();
 }
 
-void Reply(int sock, const char* text) {
-    if (sock >= 0) {
-        std::string line = std::string(text) + "\n";
-        WriteAll(sock, line.data(), line.size());
-    } else {
-        ERROR_REPORT("%s", text);
-    }
+void Reply(const XferReply& reply, const char* text) {
+    if (reply) reply(std::string(text) + "\n");
+    else ERROR_REPORT("%s", text);
 }
 
 }  // namespace
 
-int FileXferStart(const char* path, int sock) {
+int FileXferStart(const char* path, const XferReply& reply) {
     std::lock_guard lock(g_startMu);
     if (g_running) return 0;
     if (path) CFG_SET_STRING(g_cfg.XMODEM_FILE, path);
     std::string file = g_cfg.XMODEM_FILE;
     int fd = file.empty() ? -1 : open(file.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        Reply(sock, "file open failure");
+        Reply(reply, "file open failure");
         return 0;
     }
     g_running = true;
@@ -117,20 +113,17 @@ int FileXferStart(const char* path, int sock) {
         return 1;
     close(fd);
     finished();
-    Reply(sock, "CreatThread()");
+    Reply(reply, "CreatThread()");
     return 0;
 }
 
-void FileXferWait(int sock, bool (*stopWhen)()) {
-    static const char spin[] = "|/-\\";
+void FileXferWait(const XferReply& reply, bool (*stopWhen)()) {
     for (int i = 0;; i++) {
         std::unique_lock lock(g_doneMu);
         if (g_doneCv.wait_for(lock, std::chrono::seconds(1), [] { return !g_running; })) break;
         lock.unlock();
         if (stopWhen && stopWhen()) g_worker.RequestStop();
-        char s[2] = {spin[i % 4], '\b'};
-        if (sock >= 0) WriteAll(sock, s, 2);
-        else ConsoleWritePlain(s, 2);
+        XferSpinner(reply, i);
     }
 }
 
@@ -204,7 +197,7 @@ static int cmd_fsend(int argc, char** argv) {
     bool before = g_delay;
     g_delay = delay;
     int started = FileXferStart(argv[script_optind]);
-    if (started) FileXferWait(-1, ScriptHalting);
+    if (started) FileXferWait({}, ScriptHalting);
     g_delay = before;
     return started ? 0 : -1;
 }

@@ -5,12 +5,14 @@
 #include <optional>
 #include <string>
 
+#include "xfer/xmodem.h"
+
 // Starts the raw transfer of path (null: XMODEM_FILE; a path replaces it) on
-// its own thread. 1 started, 0 refused; sock >= 0 gets the failure text.
-int FileXferStart(const char* path, int sock = -1);
-// Waits for the raw transfer with a spinner on sock or the console; when
+// its own thread. 1 started, 0 refused; reply gets the failure text.
+int FileXferStart(const char* path, const XferReply& reply = {});
+// Waits for the raw transfer with a spinner to reply or the console; when
 // stopWhen says so (a halted script) the transfer is cancelled.
-void FileXferWait(int sock = -1, bool (*stopWhen)() = nullptr);
+void FileXferWait(const XferReply& reply = {}, bool (*stopWhen)() = nullptr);
 // Cancel: the flag, then up to 3 s for the thread to end.
 void FileXferCancel();
 void FileXferShutdown();

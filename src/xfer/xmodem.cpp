@@ -292,14 +292,10 @@ void SendCancel() {
         if (BackendWrite("\x18", 1) <= 0) break;
 }
 
-// The failure texts of a start go to the requesting socket or the error report.
-void StartFailure(int sock, const char* text) {
-    if (sock >= 0) {
-        std::string line = std::string(text) + "\n";
-        WriteAll(sock, line.data(), line.size());
-    } else {
-        ERROR_REPORT("%s", text);
-    }
+// The failure texts of a start go to the requesting client or the error report.
+void StartFailure(const XferReply& reply, const char* text) {
+    if (reply) reply(std::string(text) + "\n");
+    else ERROR_REPORT("%s", text);
 }
 
 void ErrorBox(const std::string& text) { OxelMessageBox("XMODEM Error", "%s", text.c_str()); }
@@ -703,13 +699,13 @@ void CopyConfig(const char* cmd, const char* path) {
 
 }  // namespace
 
-int XmodemStartSend(const char* cmd, const char* path, int sock) {
+int XmodemStartSend(const char* cmd, const char* path, const XferReply& reply) {
     if (g_running) return 0;
     CopyConfig(cmd, path);
     std::string file = g_cfg.XMODEM_FILE;
     struct stat st {};
     if (file.empty() || stat(file.c_str(), &st) != 0) {
-        StartFailure(sock, "file open failure");
+        StartFailure(reply, "file open failure");
         return 0;
     }
     if (g_ymodem) return Launch([file] { YsendThread(file); });
@@ -717,13 +713,13 @@ int XmodemStartSend(const char* cmd, const char* path, int sock) {
     return Launch([file, pkt] { XsendThread(file, pkt); });
 }
 
-int XmodemStartRecv(const char* cmd, const char* path, int sock) {
+int XmodemStartRecv(const char* cmd, const char* path, const XferReply& reply) {
     if (g_running) return 0;
     CopyConfig(cmd, path);
     std::string file = g_cfg.XMODEM_FILE;
     int fd = file.empty() ? -1 : open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
-        StartFailure(sock, "file open failure");
+        StartFailure(reply, "file open failure");
         return 0;
     }
     int ok = Launch([file, fd] { XrecvThread(file, fd); });
@@ -731,8 +727,14 @@ int XmodemStartRecv(const char* cmd, const char* path, int sock) {
     return ok;
 }
 
-int XmodemWait(int sock, bool (*stopWhen)()) {
+void XferSpinner(const XferReply& reply, int step) {
     static const char spin[] = "|/-\\";
+    char s[2] = {spin[step % 4], '\b'};
+    if (reply) reply(std::string(s, 2));
+    else ConsoleWritePlain(s, 2);
+}
+
+int XmodemWait(const XferReply& reply, bool (*stopWhen)()) {
     ui().MenuEnable(CMD_XMODEM, false);
     ui().MenuEnable(CMD_XFER_FILE, false);
     for (int i = 0;; i++) {
@@ -740,9 +742,7 @@ int XmodemWait(int sock, bool (*stopWhen)()) {
         if (g_doneCv.wait_for(lock, std::chrono::seconds(1), [] { return !g_running; })) break;
         lock.unlock();
         if (stopWhen && stopWhen()) XmodemCancel();
-        char s[2] = {spin[i % 4], '\b'};
-        if (sock >= 0) WriteAll(sock, s, 2);
-        else ConsoleWritePlain(s, 2);
+        XferSpinner(reply, i);
     }
     ui().MenuEnable(CMD_XMODEM, true);
     ui().MenuEnable(CMD_XFER_FILE, true);
@@ -939,7 +939,7 @@ int cmd_xmodem(int argc, char** argv) {
         script_error(XmodemStatus().running ? "Transfer in progress" : "Can't open file");
         return -1;
     }
-    if (XmodemWait(-1, ScriptHalting) == XSTATE_FAIL) {
+    if (XmodemWait({}, ScriptHalting) == XSTATE_FAIL) {
         shell_setenv("SCR_TIMEOUT", XmodemStatus().timedOut ? "TRUE" : "FALSE");
     } else if (noWait) {
         shell_setenv("SCR_TIMEOUT", "FALSE");

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -62,19 +63,26 @@ XrAction XmodemRxFeed(XmodemRx& rx, uint8_t byte);
 
 // ---- Transfers ---------------------------------------------------------------
 
+// Where a transfer's start failures and its spinner go: a remote client's
+// send (the telnet server's xsend, xrecv), or, empty, the error report and
+// the console.
+using XferReply = std::function<void(const std::string&)>;
+// One step of the spinner ("|", "/", "-", "\\" and a backspace).
+void XferSpinner(const XferReply& reply, int step);
+
 enum XState : int { XSTATE_IDLE = 0, XSTATE_RECV = 1, XSTATE_SEND = 2, XSTATE_FAIL = 3 };
 const char* XmodemStateName(int state);
 
 // Starts a send of path (cmd: the target command; null leaves the configured
-// one). 1 started, 0 refused (file missing, a transfer running); sock >= 0
+// one). 1 started, 0 refused (file missing, a transfer running); reply
 // receives the failure text instead of the error report.
-int XmodemStartSend(const char* cmd, const char* path, int sock = -1);
+int XmodemStartSend(const char* cmd, const char* path, const XferReply& reply = {});
 // Starts a receive into path (created or truncated).
-int XmodemStartRecv(const char* cmd, const char* path, int sock = -1);
-// Waits for the transfer, showing a spinner on sock or the console; sets
+int XmodemStartRecv(const char* cmd, const char* path, const XferReply& reply = {});
+// Waits for the transfer, showing a spinner to reply or the console; sets
 // XSTATE and returns the final state (0 IDLE, 3 FAIL). When stopWhen says
 // so (a halted script) the transfer is cancelled and the wait goes on.
-int XmodemWait(int sock = -1, bool (*stopWhen)() = nullptr);
+int XmodemWait(const XferReply& reply = {}, bool (*stopWhen)() = nullptr);
 // Cancel: the stop flag, then up to 4 s for the thread to finish.
 void XmodemAbort();
 // The stop flag alone (the dialogs' Cancel: the thread ends by itself).

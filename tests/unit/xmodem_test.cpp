@@ -2,6 +2,8 @@
 // sending; Cancel of a running send on a pseudo-terminal board.
 #include <gtest/gtest.h>
 
+#include <future>
+#include <mutex>
 #include <string>
 
 #include "app/wiring.h"
@@ -14,6 +16,7 @@
 #include "proc.h"
 #include "pty_board.h"
 #include "script/scripting.h"
+#include "servers/loccmd.h"
 #include "util/checksum.h"
 #include "xfer/filexfer.h"
 #include "xfer/xmodem.h"
@@ -266,6 +269,35 @@ TEST_F(XferBoard, HaltEndsAScriptWaitingForATransfer) {
     EXPECT_TRUE(ScriptWaitIdle(10000));
     EXPECT_FALSE(XmodemStatus().running);
     EXPECT_NE(board.Receive(8, 3000).find(std::string(8, '\x18')), std::string::npos);
+}
+
+// The telnet server's xrecv: the target command is typed, the transfer runs
+// and the client sees the texts meant for it.
+TEST_F(XferBoard, TelnetLocalXrecv) {
+    const std::string in = "Oxel xrecv rx " + dir.File("r.bin") + "\r";
+    size_t at = 0;
+    std::mutex mu;
+    std::string said;
+    LocalCmdClient client;
+    client.readByte = [&] { return at < in.size() ? static_cast<unsigned char>(in[at++]) : -1; };
+    client.send = [&](const std::string& b) {
+        std::lock_guard lock(mu);
+        said += b;
+    };
+    client.gone = [] { return false; };
+    auto run = std::async(std::launch::async, [&] { return doLocalCmd(client); });
+    ASSERT_TRUE(board.Expect("rx\r", 10000, true));
+    ASSERT_TRUE(board.Expect("C", 10000, true));
+    std::string data(128, 'r');
+    board.Send(XmodemPacket(1, reinterpret_cast<const uint8_t*>(data.data()), 128, true));
+    ASSERT_TRUE(board.Expect("\x06", 10000, true));
+    board.Send("\x04");
+    ASSERT_EQ(run.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    EXPECT_EQ(run.get(), 0);
+    EXPECT_EQ(dir.Read("r.bin"), data);
+    std::lock_guard lock(mu);
+    EXPECT_NE(said.find("Xrecv local cmd: 'rx', file: '" + dir.File("r.bin") + "'"), std::string::npos) << said;
+    EXPECT_EQ(shell_getenv("XSTATE").value_or(""), "IDLE");
 }
 
 TEST_F(XferBoard, RawFileGoesOutWholeAndCounts) {
