@@ -398,11 +398,17 @@ void XsendThread(std::string path, size_t pktSize) {
     XlogBanner("XMODEM Send", path);
     std::vector<uint8_t> buf;
     size_t size = 0;
-    if (!LoadFile(path, pktSize, buf, size) || !Xcommand(static_cast<long>(size))) return Refused();
+    if (!LoadFile(path, pktSize, buf, size)) return Refused();
+    // The line is ours before the command is typed: a target that answers
+    // it with its NAK or 'C' at once must not lose that to the console.
+    XmodemDivert(true);
+    if (!Xcommand(static_cast<long>(size))) {
+        XmodemDivert(false);
+        return Refused();
+    }
     g_packets = 0;
     g_total = static_cast<long>(buf.size() / pktSize);
     SetState(XSTATE_SEND);
-    XmodemDivert(true);
     TracePrintf(TRC_XMODEM, "Transferring file %s (%d bytes, rsize=%d)...", path.c_str(), static_cast<int>(buf.size()),
                 static_cast<int>(size));
     int crc = WaitForStart();

@@ -162,7 +162,9 @@ TEST_P(XmodemSendTest, RxGetsThePaddedFile) {
     ASSERT_FALSE(s.board.path.empty());
     std::string data = RandomBytes(c.size, static_cast<unsigned>(c.size));
     s.home.Write("out.bin", data);
-    s.Start(std::string("XMODEM -n ") + c.op + " " + s.home.File("out.bin"));
+    // As with a real target: the command Oxel types starts the far side.
+    s.Start(std::string("XMODEM -n ") + c.op + " go " + s.home.File("out.bin"));
+    ASSERT_TRUE(s.board.Expect("go\r", 30000, true));
     std::vector<std::string> argv = {"rx", "-q"};
     if (*c.rxOpt) argv.push_back(c.rxOpt);
     argv.push_back("got.bin");
@@ -205,7 +207,8 @@ TEST_P(XmodemRecvTest, FileFromSx) {
     std::string data = RandomBytes(c.size, static_cast<unsigned>(c.size) + 7);
     s.home.Write("src.bin", data);
     std::string opts = c.giveSize ? "-s " + std::to_string(c.size) + " " : "";
-    s.Start("XMODEM -n " + opts + c.op + " " + s.home.File("in.bin"));
+    s.Start("XMODEM -n " + opts + c.op + " go " + s.home.File("in.bin"));
+    ASSERT_TRUE(s.board.Expect("go\r", 30000, true));
     std::vector<std::string> argv = {"sx", "-q"};
     if (*c.sxOpt) argv.push_back(c.sxOpt);
     argv.push_back("src.bin");
@@ -240,7 +243,8 @@ TEST(YmodemSend, RbGetsNameAndExactSize) {
         std::string data = RandomBytes(size, static_cast<unsigned>(size) + 3);
         s.home.Write("image.bin", data);
         mkdir(s.home.File("rb").c_str(), 0755);
-        s.Start("XMODEM -n -y send1k " + s.home.File("image.bin"));
+        s.Start("XMODEM -n -y send1k go " + s.home.File("image.bin"));
+        ASSERT_TRUE(s.board.Expect("go\r", 30000, true));
         Peer rb(s.board, s.home.File("rb"), {"rb", "-q"});
         EXPECT_EQ(rb.Wait(120000), 0) << size;
         EXPECT_EQ(s.Result(), "IDLE/FALSE") << size;
