@@ -10,12 +10,14 @@
 
 #include "backend/comport.h"
 #include "config/configrecord.h"
+#include "config/shellvar.h"
 #include "log/srvrtrace.h"
 #include "platform/clock.h"
 #include "platform/process.h"
 #include "util/cmdline.h"
 #include "script/scripting.h"
 #include "servers/remotepress.h"
+#include "servers/tftpclient.h"
 #include "platform/report.h"
 #include "platform/ui.h"
 #include "xfer/xmodem.h"
@@ -35,7 +37,6 @@ int BadCount(LocalCmdClient& c, int argc, const char* usage) {
     return -1;
 }
 
-void NotBuilt(LocalCmdClient& c) { Reply(c, SockText("%s\n", "not available in this build")); }
 
 bool ComBackendOnly(LocalCmdClient& c) {
     if (g_cfg.BACKEND == 1) return true;
@@ -128,7 +129,14 @@ int FnTftp(LocalCmdClient& c, const Args& a) {
     }
     Reply(c, SockText("Tftp local cmd: %s %s %s %s", a[1].c_str(), a[2].c_str(), a[3].c_str(), a[4].c_str()));
     Reply(c, "\r\n");
-    NotBuilt(c);
+    if (tftpc(a[1].c_str(), a[2].c_str(), a[3].c_str(), a[4].c_str(), "octet", 0) == 0) {
+        Reply(c, SockText("Tftp %s done\n", a[2].c_str()));
+        return 0;
+    }
+    // The client's own reason, or the server's ERROR text.
+    auto why = shell_getenv("TFTPC_ERRMSG");
+    Reply(c, SockText("Tftp %s failed%s%s\n", a[2].c_str(), why && !why->empty() ? ": " : "",
+                      why ? why->c_str() : ""));
     return -1;
 }
 

@@ -2,6 +2,7 @@
 // itself on 127.0.0.1 with plain sockets and a pseudo-terminal board.
 #include "servers/telnetd.h"
 #include "servers/loccmd.h"
+#include "servers/tftpsrvr.h"
 
 #include <gtest/gtest.h>
 
@@ -21,6 +22,7 @@
 #include "log/srvrtrace.h"
 #include "loopback_peer.h"
 #include "pty_board.h"
+#include "proc.h"
 #include "config/shellvar.h"
 #include "telnet_client.h"
 
@@ -342,6 +344,18 @@ TEST_F(TelnetServer, LocalCommandsRefusedWhenOffAndRunWhenOn) {
     EXPECT_TRUE(d.Expect("Issuing command <echo  two words> from client at 127.0.0.1...\r\n"));
     EXPECT_TRUE(d.Expect("two words\r\n"));
     EXPECT_TRUE(d.Expect("(exit status 0)\r\n")) << d.got;
+    // tftp: a transfer of the TFTP client, here against our own server.
+    TempDir served;
+    served.Write("image.bin", "0123456789");
+    shell_setenv("TFTPSRVR_PORT", "0");
+    ASSERT_EQ(TftpSrvrSetup(true, served.path().c_str()), 1);
+    const std::string server = "127.0.0.1:" + std::to_string(TftpSrvrPort());
+    d.Send("\x10" "Oxel tftp " + server + " get image.bin " + served.File("copy.bin") + "\r");
+    EXPECT_TRUE(d.Expect("Tftp get done\r\n")) << d.got;
+    EXPECT_EQ(served.Read("copy.bin"), "0123456789");
+    d.Send("\x10" "Oxel tftp " + server + " get missing.bin " + served.File("never.bin") + "\r");
+    EXPECT_TRUE(d.Expect("Tftp get failed: File not found\r\n")) << d.got;
+    TftpSrvrStop();
     LocalCmdSetLimitMs(300);
     d.Send("\x10" "sleep 30\r");
     EXPECT_TRUE(d.Expect("\r\nServer: command stopped after 300 ms\r\n"));
