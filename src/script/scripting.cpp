@@ -33,6 +33,7 @@
 #include "script/cmdline.h"
 #include "script/eval.h"
 #include "script/expand.h"
+#include "script/host_cmds.h"
 #include "script/lua_glue.h"
 #include "script/shellvar.h"
 
@@ -710,6 +711,7 @@ void InitScripting() {
     recvBlockInit(256, false);
     RegisterMenus();
     ScriptCmdsInit();
+    HostCmdsInit();
 }
 
 void ScriptSetHandler(const char* name, ScriptCmdHandler handler) {
@@ -941,6 +943,11 @@ void OpenNewScript() {
 namespace {
 bool Halting() { return R().halting; }
 }  // namespace
+
+bool ScriptHalting() { return Halting(); }
+const std::atomic<bool>* ScriptHaltFlag() { return &R().halting; }
+bool ScriptIsIp(const char* text) { return IsIp(text); }
+bool ScriptIsMac(const char* text) { return IsMac(text); }
 
 void script_wake() {
     std::lock_guard l(R().evMu);

@@ -2,6 +2,7 @@
 // scripts see the target's output through, and the Scripts menu.
 #pragma once
 
+#include <atomic>
 #include <optional>
 #include <string>
 
@@ -30,6 +31,13 @@ void InitScripting();
 void ScriptShutdown();
 
 bool ScriptRunning();
+// True from Halt until the runner is idle again: long host waits (EVENT,
+// SLEEP, SOCKET READ, a Lua script) watch it so Halt ends them too.
+bool ScriptHalting();
+const std::atomic<bool>* ScriptHaltFlag();
+// The IF tests isip and ismac.
+bool ScriptIsIp(const char* text);
+bool ScriptIsMac(const char* text);
 int ScriptDepth();
 // Waits until no script runs; false on time-out.
 bool ScriptWaitIdle(int timeoutMs);
