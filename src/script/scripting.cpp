@@ -36,6 +36,7 @@
 #include "script/host_cmds.h"
 #include "script/lua_glue.h"
 #include "script/shellvar.h"
+#include "script/window_cmds.h"
 
 #define OXEL_MODULE "scripting"
 
@@ -712,6 +713,7 @@ void InitScripting() {
     RegisterMenus();
     ScriptCmdsInit();
     HostCmdsInit();
+    WindowCmdsInit();
 }
 
 void ScriptSetHandler(const char* name, ScriptCmdHandler handler) {
