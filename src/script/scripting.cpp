@@ -33,6 +33,7 @@
 #include "script/cmdline.h"
 #include "script/eval.h"
 #include "script/expand.h"
+#include "script/file_cmd.h"
 #include "script/host_cmds.h"
 #include "script/lua_glue.h"
 #include "script/shellvar.h"
@@ -714,6 +715,7 @@ void InitScripting() {
     ScriptCmdsInit();
     HostCmdsInit();
     WindowCmdsInit();
+    FileCmdInit();
 }
 
 void ScriptSetHandler(const char* name, ScriptCmdHandler handler) {
