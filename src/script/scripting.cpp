@@ -37,6 +37,7 @@
 #include "script/host_cmds.h"
 #include "script/lua_glue.h"
 #include "script/shellvar.h"
+#include "script/socket_cmd.h"
 #include "script/window_cmds.h"
 
 #define OXEL_MODULE "scripting"
@@ -716,6 +717,7 @@ void InitScripting() {
     HostCmdsInit();
     WindowCmdsInit();
     FileCmdInit();
+    SocketCmdInit();
 }
 
 void ScriptSetHandler(const char* name, ScriptCmdHandler handler) {
