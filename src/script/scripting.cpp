@@ -33,6 +33,7 @@
 #include "script/cmdline.h"
 #include "script/eval.h"
 #include "script/expand.h"
+#include "script/dialog_cmd.h"
 #include "script/file_cmd.h"
 #include "script/host_cmds.h"
 #include "script/lua_glue.h"
@@ -718,6 +719,7 @@ void InitScripting() {
     WindowCmdsInit();
     FileCmdInit();
     SocketCmdInit();
+    DialogCmdInit();
 }
 
 void ScriptSetHandler(const char* name, ScriptCmdHandler handler) {
