@@ -720,6 +720,7 @@ void InitScripting() {
     FileCmdInit();
     SocketCmdInit();
     DialogCmdInit();
+    LuaInit();
 }
 
 void ScriptSetHandler(const char* name, ScriptCmdHandler handler) {
