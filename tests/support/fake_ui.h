@@ -60,6 +60,14 @@ public:
     bool OpenUrl(const std::string& urlOrPath) override;
     bool ShowDialog(const std::string& name) override;
     int RunDialog(const std::string& name) override;
+    std::optional<std::string> AskQuestion(const UiQuestion& q) override;
+    void Beep(int freqHz, int ms) override;
+    void SetWindowState(UiWindowState state) override;
+    int ShowBitmap(const UiBitmap& bitmap) override;
+    std::vector<UiQuestion> Questions();
+    std::vector<std::pair<int, int>> Beeps();
+    std::vector<UiWindowState> WindowStates();
+    std::vector<UiBitmap> Bitmaps();
     int runDialogAnswer = -1;            // what RunDialog answers (-1: no such dialog)
     void Quit(int status) override;
     int quitStatus = -1;
@@ -78,4 +86,8 @@ private:
     std::optional<std::string> clipboard_;
     std::vector<std::string> urls_, dialogs_;
     int statusRefreshes_ = 0;
+    std::vector<UiQuestion> questions_;
+    std::vector<std::pair<int, int>> beeps_;
+    std::vector<UiWindowState> windowStates_;
+    std::vector<UiBitmap> bitmaps_;
 };
