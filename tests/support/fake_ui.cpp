@@ -27,6 +27,11 @@ void FakeUi::Reset() {
     questions_.clear(); beeps_.clear(); windowStates_.clear(); bitmaps_.clear();
 }
 
+void FakeUi::ClearRecorded() {
+    std::lock_guard l(mu_);
+    boxes_.clear(); console_.clear(); questions_.clear(); beeps_.clear(); windowStates_.clear(); bitmaps_.clear();
+}
+
 // Questions are recorded and answered from the same queue as AskText.
 std::optional<std::string> FakeUi::AskQuestion(const UiQuestion& q) {
     std::lock_guard l(mu_);

@@ -39,6 +39,8 @@ public:
     std::vector<std::string> Dialogs();
     int StatusRefreshes();
     void Reset();
+    // Forgets what was shown but keeps the queued answers.
+    void ClearRecorded();
 
     int MessageBox(unsigned style, const std::string& title, const std::string& text) override;
     std::optional<std::string> AskText(const std::string& title, const std::string& prompt,

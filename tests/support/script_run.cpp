@@ -14,7 +14,7 @@ ScriptHome::ScriptHome() {
 }
 
 std::string ScriptHome::Run(const std::string& text, const std::string& name) {
-    ui.Reset();
+    ui.ClearRecorded();
     home.Write("scripts/" + name, text);
     if (!run_script(name.c_str(), nullptr)) return "<not started>";
     if (!ScriptWaitIdle(30000)) return "<still running>";

@@ -12,7 +12,7 @@ class ScriptHome {
 public:
     // A fresh INSTALLDIR with a scripts folder; the command table built.
     ScriptHome();
-    // Runs text as a script to its end: the "Error: ..." text of the
+    // Runs text as a script to its end (queued answers stay queued): the "Error: ..." text of the
     // "Script Execution Error" box it showed, or "" when it ran cleanly.
     std::string Run(const std::string& text, const std::string& name = "t.scr");
     // Every box shown since the last Run.
