@@ -119,9 +119,10 @@ public:
     // A tone of freqHz for ms (the call may return before it ends).
     virtual void Beep(int freqHz, int ms) {}
     virtual void SetWindowState(UiWindowState state) {}
-    // Shows a bitmap in the viewer window: 1 shown, 0 when the face has no
-    // viewer.
-    virtual int ShowBitmap(const UiBitmap& bitmap) { return 0; }
+    // Shows a bitmap in a viewer window titled bitmap.title (replace: in the
+    // open viewer of that title). 1 shown, 0 when the face has no viewer, -1
+    // when replace names no open viewer.
+    virtual int ShowBitmap(const UiBitmap& bitmap, bool replace) { return 0; }
 
     // End the front end's loop; the program then exits with this status.
     virtual void Quit(int status) = 0;

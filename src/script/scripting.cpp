@@ -33,6 +33,7 @@
 #include "script/cmdline.h"
 #include "script/eval.h"
 #include "script/expand.h"
+#include "script/bmpview_cmd.h"
 #include "script/dialog_cmd.h"
 #include "script/file_cmd.h"
 #include "script/host_cmds.h"
@@ -721,6 +722,7 @@ void InitScripting() {
     SocketCmdInit();
     DialogCmdInit();
     LuaInit();
+    BmpviewCmdInit();
 }
 
 void ScriptSetHandler(const char* name, ScriptCmdHandler handler) {

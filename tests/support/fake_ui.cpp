@@ -44,7 +44,14 @@ std::optional<std::string> FakeUi::AskQuestion(const UiQuestion& q) {
 }
 void FakeUi::Beep(int freqHz, int ms) { std::lock_guard l(mu_); beeps_.push_back({freqHz, ms}); }
 void FakeUi::SetWindowState(UiWindowState state) { std::lock_guard l(mu_); windowStates_.push_back(state); }
-int FakeUi::ShowBitmap(const UiBitmap& bitmap) { std::lock_guard l(mu_); bitmaps_.push_back(bitmap); return 1; }
+int FakeUi::ShowBitmap(const UiBitmap& bitmap, bool replace) {
+    std::lock_guard l(mu_);
+    bool open = false;
+    for (const auto& b : bitmaps_) open |= b.title == bitmap.title;
+    if (replace && !open) return -1;
+    bitmaps_.push_back(bitmap);
+    return 1;
+}
 std::vector<UiQuestion> FakeUi::Questions() { std::lock_guard l(mu_); return questions_; }
 std::vector<std::pair<int, int>> FakeUi::Beeps() { std::lock_guard l(mu_); return beeps_; }
 std::vector<UiWindowState> FakeUi::WindowStates() { std::lock_guard l(mu_); return windowStates_; }

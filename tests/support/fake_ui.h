@@ -65,7 +65,7 @@ public:
     std::optional<std::string> AskQuestion(const UiQuestion& q) override;
     void Beep(int freqHz, int ms) override;
     void SetWindowState(UiWindowState state) override;
-    int ShowBitmap(const UiBitmap& bitmap) override;
+    int ShowBitmap(const UiBitmap& bitmap, bool replace) override;
     std::vector<UiQuestion> Questions();
     std::vector<std::pair<int, int>> Beeps();
     std::vector<UiWindowState> WindowStates();
