@@ -29,7 +29,7 @@ void FakeUi::Reset() {
 
 void FakeUi::ClearRecorded() {
     std::lock_guard l(mu_);
-    boxes_.clear(); console_.clear(); questions_.clear(); beeps_.clear(); windowStates_.clear(); bitmaps_.clear();
+    boxes_.clear(); console_.clear(); questions_.clear(); beeps_.clear(); windowStates_.clear();
 }
 
 // Questions are recorded and answered from the same queue as AskText.

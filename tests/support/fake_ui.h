@@ -39,7 +39,8 @@ public:
     std::vector<std::string> Dialogs();
     int StatusRefreshes();
     void Reset();
-    // Forgets what was shown but keeps the queued answers.
+    // Forgets what was shown but keeps the queued answers (and the open
+    // bitmap viewers).
     void ClearRecorded();
 
     int MessageBox(unsigned style, const std::string& title, const std::string& text) override;
