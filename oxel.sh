@@ -7,7 +7,7 @@ cd "$here"
 
 PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgl1-mesa-dev liblua5.2-dev
   libcjson-dev libssl-dev zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
-  lrzsz tftp-hpa tftpd-hpa busybox-static curl tmux xvfb iproute2 bsdutils ftp python3)
+  ccache lrzsz tftp-hpa tftpd-hpa busybox-static curl tmux xvfb iproute2 bsdutils ftp python3)
 
 install_missing() {
   local missing=()
@@ -25,7 +25,9 @@ install_missing() {
 build() {   # build DIR [cmake options...]
   local dir="$1"; shift
   if [ ! -f "$dir/build.ninja" ]; then
-    cmake -S . -B "$dir" -G Ninja "$@"
+    local launcher=()
+    command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+    cmake -S . -B "$dir" -G Ninja "${launcher[@]}" "$@"
   fi
   cmake --build "$dir" -j2
 }
@@ -44,9 +46,10 @@ cmd="${1:-run}"
 case "$cmd" in
   test)
     install_missing
+    status=0
+    tools/check_layers.sh || status=1
     build build
     build build-asan -DOXEL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
-    status=0
     (cd build && ctest --output-on-failure -j2 --timeout 300) || status=1
     (cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j2 --timeout 300) || status=1
     exit $status

@@ -23,7 +23,7 @@
 #include "console/screenbuf.h"
 #include "platform/serial.h"
 #include "platform/ui.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 
 namespace {
 

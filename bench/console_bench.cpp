@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/oxel.h"
-#include "app/utils.h"
+#include "util/utils.h"
 #include "config/configrecord.h"
 #include "console/rxpath.h"
 #include "console/screenbuf.h"

@@ -11,7 +11,7 @@
 
 #include "app/oxel.h"
 #include "script/scripting.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include "console/screenbuf.h"
 #include "platform/net.h"
 #include "platform/ui.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cctype>
 #include <cstdio>
 
-#include "app/utils.h"
+#include "util/utils.h"
 
 namespace {
 

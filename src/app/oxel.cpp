@@ -15,12 +15,15 @@
 #include <string>
 #include <vector>
 
-#include "app/commands.h"
+#include "util/commands.h"
+#include "app/filemenu.h"
 #include "app/toolbar.h"
-#include "app/utils.h"
+#include "app/wiring.h"
+#include "util/cmdids.h"
+#include "util/utils.h"
 #include "backend/backend.h"
 #include "backend/comport.h"
-#include "backend/inactivity.h"
+#include "script/inactivity.h"
 #include "backend/plinkfe.h"
 #include "backend/telnetc.h"
 #include "config/configfile.h"
@@ -29,10 +32,11 @@
 #include "log/logging.h"
 #include "log/srvrtrace.h"
 #include "platform/ui.h"
-#include "script/cmdline.h"
+#include "util/cmdline.h"
 #include "script/script_cmds.h"
+#include "script/expand.h"
 #include "script/scripting.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 #include "servers/telnetd.h"
 
 #define OXEL_MODULE "oxel"
@@ -52,50 +56,12 @@ struct FrameOptions {
 };
 
 std::mutex g_mu;                // guards the strings below
-std::string g_installDir;
 std::string g_configFile;
 std::string g_configPath;       // where the named file was loaded from ("" = nothing loaded)
 FrameOptions g_opt;
 std::atomic<int> g_measuredWidth{0}, g_measuredHeight{0};
 std::atomic<bool> g_initialised{false};
-std::atomic<void (*)()> g_exitHook{nullptr};
 
-// Command ids of the main window that start-up ticks or greys out.
-enum : int {
-    CMD_COMPORT_BACKEND = 404, CMD_TELNET_BACKEND = 449, CMD_MONCMD_BACKEND = 450,
-    CMD_PLINK_BACKEND = 457, CMD_EDIT_CONFIG = 448, CMD_SCRIPT_HALT = 410,
-    CMD_SCRIPT_PAUSE = 452, CMD_SCRIPT_RESUME = 453, CMD_SCRIPT_STEP = 454,
-    CMD_XMODEM = 417, CMD_TOOLBAR = 442, CMD_FUNCKEYS = 443, CMD_SYSTRACE = 444,
-    CMD_STATUSBAR = 445, CMD_BUTTONS = 459, CMD_OMITHDR = 472, CMD_RTBTNPASTE = 474,
-    CMD_READONLY = 482, CMD_NOWARN = 485,
-    CMD_REINIT = 998, CMD_INIT = 999,
-};
-
-std::string ExecutableDir() {
-    char path[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0) return ".";
-    path[n] = 0;
-    std::string s(path);
-    auto slash = s.rfind('/');
-    return slash == std::string::npos ? "." : s.substr(0, slash);
-}
-
-std::string HomeFromEnvironment() {
-    const char* home = std::getenv("OXEL_HOME");
-    return home && *home ? home : ExecutableDir();
-}
-
-std::string VFormat(const char* fmt, va_list ap) {
-    va_list copy;
-    va_copy(copy, ap);
-    int n = std::vsnprintf(nullptr, 0, fmt, copy);
-    va_end(copy);
-    if (n < 0) return {};
-    std::string s(static_cast<size_t>(n), '\0');
-    std::vsnprintf(s.data(), s.size() + 1, fmt, ap);
-    return s;
-}
 
 bool FileExists(const std::string& path) {
     struct stat st;
@@ -321,9 +287,9 @@ void ConnectBackend() {
 void SyncMenuChecks() {
     const struct { int id; int32_t value; } checks[] = {
         {CMD_OMITHDR, g_cfg.LOGGING_OMITHDR},   {CMD_NOWARN, g_cfg.LOGGING_NOWARNING},
-        {CMD_BUTTONS, g_cfg.BUTTONS_VISIBLE},   {CMD_FUNCKEYS, g_cfg.FUNCKEYS_VISIBLE},
-        {CMD_STATUSBAR, g_cfg.STATUSBAR_VISIBLE}, {CMD_TOOLBAR, g_cfg.TOOLBAR_VISIBLE},
-        {CMD_SYSTRACE, g_cfg.TRACE_VISIBLE},    {CMD_RTBTNPASTE, g_cfg.RIGHT_BTTN_PASTE},
+        {CMD_VIEW_BUTTONS, g_cfg.BUTTONS_VISIBLE},   {CMD_VIEW_FUNCKEYS, g_cfg.FUNCKEYS_VISIBLE},
+        {CMD_VIEW_STATUSBAR, g_cfg.STATUSBAR_VISIBLE}, {CMD_VIEW_TOOLBAR, g_cfg.TOOLBAR_VISIBLE},
+        {CMD_VIEW_SYSTRACE, g_cfg.TRACE_VISIBLE},    {CMD_RTBTNPASTE, g_cfg.RIGHT_BTTN_PASTE},
         {CMD_READONLY, g_cfg.CONSOLE_READONLY},
     };
     for (const auto& c : checks) ui().MenuCheck(c.id, c.value != 0);
@@ -356,17 +322,6 @@ void Initialise(int cmd) {
 
 }  // namespace
 
-std::string InstallDir() {
-    std::lock_guard l(g_mu);
-    if (g_installDir.empty()) g_installDir = HomeFromEnvironment();
-    return g_installDir;
-}
-
-void SetInstallDir(const std::string& dir) {
-    std::lock_guard l(g_mu);
-    g_installDir = dir;
-}
-
 std::string CurrentConfigFile() {
     std::lock_guard l(g_mu);
     return g_configFile;
@@ -389,109 +344,19 @@ void SetMeasuredCharSize(int width, int height) {
     g_measuredHeight = height;
 }
 
-bool FrameInitialised() { return g_initialised.load(); }
-void SetFrameInitialised(bool on) { g_initialised.store(on); }
-
 void OxelFrameTick() {
     TimerTick();
     ComBreakIndicatorTick();
 }
 
-void ErrorReport(const char* file, int line, const char* fmt, ...) {
-    int err = errno;
-    va_list ap;
-    va_start(ap, fmt);
-    std::string text = VFormat(fmt, ap);
-    va_end(ap);
-    std::string sys = err ? std::strerror(err) : "";
-    char head[256];
-    std::snprintf(head, sizeof head, "ERROR (%s %d SVN[%d])", file, line, kSvnRevision);
-    std::string caption = sys.empty() ? head : std::string(head) + ": " + text;
-    // Remote users see the report too, framed so it stands out from target text.
-    const std::string stars(52, '*');
-    std::string remote = stars + "\r\n\r\n            ERROR on OXEL TELNET SERVER\r\n" + caption + "\r\n";
-    if (!sys.empty()) remote += sys + "\r\n";
-    remote += stars + "\r\n";
-    TelnetdBroadcast(remote.data(), remote.size());
-    if (shell_getenv("SHOW_LASTERROR_TO_CONSOLE")) {
-        // The system text carries its own line end, as the console form expects.
-        if (sys.empty()) console_printf("###...\r\n%s\r\n###\r\n", caption.c_str());
-        else console_printf("###...\r\n%s\r\n%s###\r\n", caption.c_str(), (sys + "\r\n").c_str());
-    } else {
-        ui().MessageBox(MB_OK | MB_ICONERROR | MB_SYSTEMMODAL, caption, sys.empty() ? text : sys);
-    }
-    errno = err;
-}
-
-void ErrorReportCode(int code, const char* text) {
-    if (code > 0)
-        ui().MessageBox(MB_OK | MB_ICONERROR, std::string("ERROR: ") + text, std::strerror(code));
-    else
-        ui().MessageBox(MB_OK | MB_ICONERROR, "ERROR", text);
-}
-
-int OxelMessageBox(const char* title, const char* fmt, ...) {
-    char buf[2048];
-    va_list ap;
-    va_start(ap, fmt);
-    int n = std::vsnprintf(buf, sizeof buf, fmt, ap);
-    va_end(ap);
-    if (n < 0) buf[0] = 0;
-    ui().MessageBox(MB_OK | MB_SYSTEMMODAL, title, buf);
-    return n < 0 ? 0 : std::min<int>(n, sizeof buf - 1);
-}
-
-int OxelMessageBoxStyle(unsigned style, const char* title, const char* fmt, ...) {
-    char buf[2048];
-    va_list ap;
-    va_start(ap, fmt);
-    if (std::vsnprintf(buf, sizeof buf, fmt, ap) < 0) buf[0] = 0;
-    va_end(ap);
-    return ui().MessageBox(style | MB_SYSTEMMODAL, title, buf);
-}
-
-int console_printf(const char* fmt, ...) {
-    va_list ap, copy;
-    va_start(ap, fmt);
-    va_copy(copy, ap);
-    int n = std::vsnprintf(nullptr, 0, fmt, copy);
-    va_end(copy);
-    char* buf = n < 0 ? nullptr : static_cast<char*>(std::malloc(static_cast<size_t>(n) + 1));
-    if (!buf) {
-        va_end(ap);
-        static const char kFailed[] = "console_printf: malloc failed\r\n";
-        ConsoleWritePlain(kFailed, sizeof kFailed - 1);
-        return -1;
-    }
-    std::vsnprintf(buf, static_cast<size_t>(n) + 1, fmt, ap);
-    va_end(ap);
-    LogWrite(buf, static_cast<size_t>(n));
-    ConsoleWritePlain(buf, static_cast<size_t>(n));
-    std::free(buf);
-    return n;
-}
-
-void ProgramExit(int code) {
-    SetFrameInitialised(false);
-    LogShutdown();
-    TraceCloseFile();
-    if (g_cfg.BACKEND == 4) ClosePlinkConnection();
-    if (auto hook = g_exitHook.load()) hook();
-    std::fflush(nullptr);
-    std::_Exit(code);
-}
-
-void SetExitHook(void (*fn)()) { g_exitHook = fn; }
-
-void RequestShutdown(int code) { ui().Quit(code); }
-
 int OxelStart(int argc, char** argv, Ui& face) {
     UiSet(&face);
+    AppWireHooks();
     SetFrameInitialised(false);
     g_opt = FrameOptions{};
     // 1-2: the store first, so that INSTALLDIR and -D have somewhere to go.
     ShellVarInit();
-    SetInstallDir(HomeFromEnvironment());
+    SetInstallDir("");   // from OXEL_HOME or the executable, at first use
     shell_setenv("INSTALLDIR", InstallDir().c_str());
     TraceInit();
     ConfigInitDefaults();
@@ -508,7 +373,7 @@ int OxelStart(int argc, char** argv, Ui& face) {
     CommandRegister({CMD_INIT, "", "", [] { Initialise(CMD_INIT); }});
     CommandRegister({CMD_REINIT, "", "", [] { Initialise(CMD_REINIT); }});
     ShellVarMenuInit();
-    ConfigFileInit();
+    FileMenuInit();
     MainCommandsInit();
     // 8-9.
     face.SetTitle(g_cfg.TITLEBAR);

@@ -5,7 +5,7 @@
 
 #include "backend/backend.h"
 #include "config/configrecord.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 
 namespace {
 

@@ -1,4 +1,5 @@
 #include "app/toolbar.h"
+#include "util/cmdids.h"
 
 #include <spawn.h>
 #include <sys/wait.h>
@@ -10,11 +11,11 @@
 #include <mutex>
 #include <thread>
 
-#include "app/commands.h"
+#include "util/commands.h"
 #include "app/oxel.h"
 #include "backend/backend.h"
 #include "config/configrecord.h"
-#include "console/buttons.h"
+#include "app/buttons.h"
 #include "console/capture.h"
 #include "log/srvrtrace.h"
 #include "platform/ui.h"
@@ -179,7 +180,7 @@ void RegisterOwn() {
     Own({CMD_CFG_MISC, "&Config", "", [] { ui().ShowDialog("Miscellaneous Configuration"); }});
     Own({CMD_FKEY2SCRIPT, "&Scripts", "", [] { Fkey2ScriptMenu(); }});
     Own({CMD_ABOUT, "&Help", "", [] { ui().ShowDialog("About Oxel"); }});
-    Own({428, "&Xamo", "&Moncmd", [] { run_script("moncmd.scr", nullptr); }});
+    Own({CMD_XAMO_MONCMD, "&Xamo", "&Moncmd", [] { run_script("moncmd.scr", nullptr); }});
     for (const HelpTopic& h : kHelp) Own({h.id, "&Help", "", [id = h.id] { HelpOpen(id); }});
     if (!Registered(429)) CaptureRegisterCommands();
 }
@@ -196,7 +197,7 @@ int MainMenuIndex(int id) {
 
 const std::vector<int>& ToolBarLayout() { return kToolBar; }
 
-bool ToolBarIsIndicator(int id) { return id >= 959 && id <= 962; }
+bool ToolBarIsIndicator(int id) { return id >= CMD_TB_DCD && id <= CMD_TB_RI; }
 
 std::string ToolBarToolTip(int id) {
     switch (id) {

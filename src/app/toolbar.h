@@ -7,25 +7,8 @@
 #include <string>
 #include <vector>
 
-// Command ids the desktop owns or refers to.
-enum : int {
-    CMD_FILE_NEW = 475,
-    CMD_FILE_VALIDATE = 484,
-    CMD_FILE_EXIT = 403,
-    CMD_VIEW_TOOLBAR = 442,
-    CMD_VIEW_BUTTONS = 459,
-    CMD_VIEW_FUNCKEYS = 443,
-    CMD_VIEW_STATUSBAR = 445,
-    CMD_CFG_BUTTONS = 460,
-    CMD_CFG_FKEYS = 408,
-    CMD_CFG_MISC = 406,
-    CMD_CFG_MAIN = 488,          // Config -> Configuration... (the start-up dialog)
-    CMD_FKEY2SCRIPT = 469,
-    CMD_ABOUT = 426,
-    CMD_TB_FUNCKEYS = 953,
-    CMD_TB_FIRST = 950,
-    CMD_TB_LAST = 962,
-};
+#include "util/cmdids.h"
+
 
 // One menu item; a separator has id 0 and an empty text.
 struct MenuItemDef {

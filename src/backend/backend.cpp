@@ -1,4 +1,5 @@
 #include "backend/backend.h"
+#include "util/cmdids.h"
 
 #include <atomic>
 #include <cerrno>
@@ -6,8 +7,8 @@
 #include <mutex>
 #include <vector>
 
-#include "app/commands.h"
-#include "app/oxel.h"
+#include "util/commands.h"
+#include "platform/report.h"
 #include "backend/comport.h"
 #include "backend/moncmdc.h"
 #include "backend/plinkfe.h"
@@ -17,7 +18,7 @@
 #include "console/screenbuf.h"
 #include "log/srvrtrace.h"
 #include "platform/ui.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 
 #define OXEL_MODULE "backend"
 
@@ -237,30 +238,30 @@ void ComPortConfigure(const ComPortChoice& c) {
 unsigned long long BackendSentBytes() { return g_sent.load(); }
 
 void BackendInit() {
-    CommandRegister({404, "&Config/&Backend", "&COM Port...",
+    CommandRegister({CMD_COMPORT_BACKEND, "&Config/&Backend", "&COM Port...",
                      [] { ui().ShowDialog("COM Port Configuration..."); }});
-    CommandRegister({473, "&View", "&ComPortControl", [] { ui().ShowDialog("COM Port Control"); }});
-    CommandRegister({950, "", "Disconnect from COM port", [] {
+    CommandRegister({CMD_VIEW_COMPORTCTL, "&View", "&ComPortControl", [] { ui().ShowDialog("COM Port Control"); }});
+    CommandRegister({CMD_TB_DISCONNECT, "", "Disconnect from COM port", [] {
                          if (BackendConnected()) CloseConnection();
                      }});
-    CommandRegister({951, "", "Reconnect to COM port", BackendReconnectCommand});
-    CommandRegister({952, "", "Toggle DTR on COM port", [] {
+    CommandRegister({CMD_TB_RECONNECT, "", "Reconnect to COM port", BackendReconnectCommand});
+    CommandRegister({CMD_TB_DTR, "", "Toggle DTR on COM port", [] {
                          if (IsComKind()) ToggleDtr();
                      }});
-    CommandRegister({956, "", "Loop through baud rates", [] {
+    CommandRegister({CMD_TB_BAUD, "", "Loop through baud rates", [] {
                          if (!IsComKind()) return;
                          if (g_cfg.USRDEFBAUD || !ComConnected()) ui().ShowDialog("COM Port Configuration...");
                          else CycleBaudRate();
                      }});
-    CommandRegister({957, "", "Send BREAK on COM port", [] {
+    CommandRegister({CMD_TB_BREAK, "", "Send BREAK on COM port", [] {
                          if (IsComKind()) SendBreak();
                      }});
-    CommandRegister({958, "", "Toggle RTS on COM port", [] {
+    CommandRegister({CMD_TB_RTS, "", "Toggle RTS on COM port", [] {
                          if (IsComKind()) ToggleRts();
                      }});
     // Line indicators: shown, never run.
-    CommandRegister({959, "", "Data carrier detect", [] {}, true});
-    CommandRegister({960, "", "Data set ready", [] {}, true});
-    CommandRegister({961, "", "Clear to send", [] {}, true});
-    CommandRegister({962, "", "Ring in", [] {}, true});
+    CommandRegister({CMD_TB_DCD, "", "Data carrier detect", [] {}, true});
+    CommandRegister({CMD_TB_DSR, "", "Data set ready", [] {}, true});
+    CommandRegister({CMD_TB_CTS, "", "Clear to send", [] {}, true});
+    CommandRegister({CMD_TB_RI, "", "Ring in", [] {}, true});
 }

@@ -1,4 +1,5 @@
 #include "backend/comport.h"
+#include "util/cmdids.h"
 
 #include <atomic>
 #include <cerrno>
@@ -9,7 +10,8 @@
 #include <mutex>
 #include <thread>
 
-#include "app/oxel.h"
+#include "platform/report.h"
+#include "console/screenbuf.h"
 #include "backend/backend.h"
 #include "config/configrecord.h"
 #include "console/rxpath.h"
@@ -17,7 +19,7 @@
 #include "platform/clock.h"
 #include "platform/serial.h"
 #include "platform/ui.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 
 #define OXEL_MODULE "comport"
 
@@ -108,13 +110,13 @@ std::string MarkerText(const char* var, const char* dflt, int level) {
 
 void RefreshToolbar() {
     bool com = g_cfg.BACKEND == BACKEND_COM || g_cfg.BACKEND == BACKEND_NONE;
-    ui().MenuEnable(950, g_connected.load());
-    ui().MenuEnable(951, !g_connected.load());
+    ui().MenuEnable(CMD_TB_DISCONNECT, g_connected.load());
+    ui().MenuEnable(CMD_TB_RECONNECT, !g_connected.load());
     for (int id : {952, 957, 958}) ui().MenuEnable(id, com && g_connected.load());
-    ui().MenuCheck(404, com);
-    ui().MenuCheck(449, g_cfg.BACKEND == BACKEND_TELNET);
-    ui().MenuCheck(450, g_cfg.BACKEND == BACKEND_MONCMD);
-    ui().MenuCheck(457, g_cfg.BACKEND == BACKEND_PLINK);
+    ui().MenuCheck(CMD_COMPORT_BACKEND, com);
+    ui().MenuCheck(CMD_TELNET_BACKEND, g_cfg.BACKEND == BACKEND_TELNET);
+    ui().MenuCheck(CMD_MONCMD_BACKEND, g_cfg.BACKEND == BACKEND_MONCMD);
+    ui().MenuCheck(CMD_PLINK_BACKEND, g_cfg.BACKEND == BACKEND_PLINK);
 }
 
 int SetLineControlOn(Port& port) {
@@ -126,20 +128,20 @@ int SetLineControlOn(Port& port) {
     if (g_cfg.FLOWCTRL & 0x01) {
         line.dtrControl = LINE_HANDSHAKE;
         line.dsrOutFlow = true;
-        ui().MenuCheck(952, false);
+        ui().MenuCheck(CMD_TB_DTR, false);
     } else {
         line.dsrOutFlow = false;
         line.dtrControl = (g_cfg.FLOWCTRL & 0x08) ? LINE_ENABLE : LINE_DISABLE;
-        ui().MenuCheck(952, line.dtrControl == LINE_ENABLE);
+        ui().MenuCheck(CMD_TB_DTR, line.dtrControl == LINE_ENABLE);
     }
     if (g_cfg.FLOWCTRL & 0x02) {
         line.rtsControl = LINE_HANDSHAKE;
         line.ctsOutFlow = true;
-        ui().MenuCheck(958, false);
+        ui().MenuCheck(CMD_TB_RTS, false);
     } else {
         line.ctsOutFlow = false;
         line.rtsControl = (g_cfg.FLOWCTRL & 0x10) ? LINE_ENABLE : LINE_DISABLE;
-        ui().MenuCheck(958, line.rtsControl == LINE_ENABLE);
+        ui().MenuCheck(CMD_TB_RTS, line.rtsControl == LINE_ENABLE);
     }
     if (!port.ops->setLine(port.p, &line)) {
         ERROR_REPORT("Initial SetCommState() Failed");
@@ -168,8 +170,8 @@ int ApplyCommSettingsOn(Port& port) {
     line.xonChar = 0x11;
     line.xoffChar = 0x13;
     line.xonLimit = line.xoffLimit = 100;
-    ui().MenuCheck(952, line.dtrControl == LINE_ENABLE);
-    ui().MenuCheck(958, line.rtsControl == LINE_ENABLE);
+    ui().MenuCheck(CMD_TB_DTR, line.dtrControl == LINE_ENABLE);
+    ui().MenuCheck(CMD_TB_RTS, line.rtsControl == LINE_ENABLE);
     return port.ops->setLine(port.p, &line);
 }
 
@@ -322,7 +324,7 @@ void CommWatch(PortRef port, bool alt) {
                 ModemStatusSignalOn(*port, ev);
                 if (ev & SEV_BREAK) {
                     g_breakTicks = 2;
-                    ui().MenuCheck(957, true);
+                    ui().MenuCheck(CMD_TB_BREAK, true);
                     if (g_cfg.INLINE_SIGNALING) {
                         auto v = shell_getenv("INLINE_BRKSTR");
                         std::string marker = v ? v->substr(0, kMarkerMax) : std::string("<BREAK>");
@@ -610,7 +612,7 @@ int SendBreak() {
 
 int SetDtr(bool on) {
     g_cfg.DTR_STATE = on ? 1 : 0;
-    ui().MenuCheck(952, on);
+    ui().MenuCheck(CMD_TB_DTR, on);
     PortRef port = MainPort();
     if (!port) return 0;
     return port->ops->setDtr(port->p, on);
@@ -622,7 +624,7 @@ int SetRts(bool on) {
         return 0;
     }
     g_cfg.RTS_STATE = on ? 1 : 0;
-    ui().MenuCheck(958, on);
+    ui().MenuCheck(CMD_TB_RTS, on);
     PortRef port = MainPort();
     if (!port) return 0;
     return port->ops->setRts(port->p, on);
@@ -716,5 +718,5 @@ std::string ComStatusText() {
 
 void ComBreakIndicatorTick() {
     int t = g_breakTicks.load();
-    if (t > 0 && --g_breakTicks == 0) ui().MenuCheck(957, false);
+    if (t > 0 && --g_breakTicks == 0) ui().MenuCheck(CMD_TB_BREAK, false);
 }

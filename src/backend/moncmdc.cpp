@@ -1,4 +1,5 @@
 #include "backend/moncmdc.h"
+#include "util/cmdids.h"
 
 #include <sys/socket.h>
 
@@ -6,9 +7,9 @@
 #include <cstring>
 #include <mutex>
 
-#include "app/commands.h"
-#include "app/oxel.h"
-#include "app/utils.h"
+#include "util/commands.h"
+#include "platform/report.h"
+#include "util/utils.h"
 #include "backend/backend.h"
 #include "config/configfile.h"
 #include "config/configrecord.h"
@@ -21,8 +22,6 @@
 
 namespace {
 
-constexpr int kMenuMoncmd = 450;
-constexpr int kClearConsole = 487;
 constexpr size_t kLineCap = 256;
 
 std::mutex g_lineMu;
@@ -171,9 +170,9 @@ int MoncmdConfigApply(const std::string& hostPort, const std::string& wait) {
     }
     g_cfg.BACKEND = 3;
     g_cfg.BACKEND_MONCMD_ENABLED = 1;
-    ui().MenuCheck(kMenuMoncmd, true);
+    ui().MenuCheck(CMD_MONCMD_BACKEND, true);
     ConfigSetSessionOnlyBackend(false);
-    CommandDispatch(kClearConsole);
+    CommandDispatch(CMD_CLEAR_CONSOLE);
     console_printf("MONCMD:");
     return 1;
 }

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/oxel.h"
+#include "platform/report.h"
 #include "backend/backend.h"
 #include "config/configrecord.h"
 #include "platform/net.h"

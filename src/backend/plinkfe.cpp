@@ -1,4 +1,5 @@
 #include "backend/plinkfe.h"
+#include "util/cmdids.h"
 
 #include <pwd.h>
 #include <unistd.h>
@@ -10,8 +11,8 @@
 #include <system_error>
 #include <thread>
 
-#include "app/oxel.h"
-#include "app/utils.h"
+#include "platform/report.h"
+#include "util/utils.h"
 #include "backend/backend.h"
 #include "config/configfile.h"
 #include "config/configrecord.h"
@@ -19,14 +20,13 @@
 #include "log/srvrtrace.h"
 #include "platform/process.h"
 #include "platform/ui.h"
-#include "script/cmdline.h"
-#include "script/shellvar.h"
+#include "util/cmdline.h"
+#include "config/shellvar.h"
 
 #define OXEL_MODULE "plinkfe"
 
 namespace {
 
-constexpr int kMenuPlink = 457;
 constexpr int kBackendMenus[] = {404, 449, 457, 450};
 constexpr size_t kReadBlock = 65536;
 constexpr size_t kDeliverChunk = 4096;
@@ -188,7 +188,7 @@ int PlinkOpen() {
     ui().StatusRefresh();
     g_cfg.BACKEND_PLINK_ENABLED = 1;
     shell_setenv("PLINKBACKEND_ARGS", args.c_str());
-    ui().MenuCheck(kMenuPlink, true);
+    ui().MenuCheck(CMD_PLINK_BACKEND, true);
     return 1;
 }
 
@@ -262,7 +262,7 @@ int PlinkConfigApply(const std::string& args) {
     CFG_SET_STRING(g_cfg.BACKENT_PLINK_ARGS, args.c_str());
     if (CloseConnection()) {
         g_cfg.BACKEND = 4;
-        if (OpenConnection()) ui().MenuCheck(kMenuPlink, true);
+        if (OpenConnection()) ui().MenuCheck(CMD_PLINK_BACKEND, true);
     } else {
         ERROR_REPORT("CloseConnection failed");
     }

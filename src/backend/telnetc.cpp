@@ -1,4 +1,5 @@
 #include "backend/telnetc.h"
+#include "util/cmdids.h"
 
 #include <sys/socket.h>
 
@@ -12,9 +13,9 @@
 #include <system_error>
 #include <thread>
 
-#include "app/commands.h"
-#include "app/oxel.h"
-#include "app/utils.h"
+#include "util/commands.h"
+#include "platform/report.h"
+#include "util/utils.h"
 #include "backend/backend.h"
 #include "config/configfile.h"
 #include "config/configrecord.h"
@@ -24,8 +25,7 @@
 #include "platform/net.h"
 #include "platform/process.h"
 #include "platform/ui.h"
-#include "script/scripting.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 
 #define OXEL_MODULE "telnetc"
 
@@ -33,7 +33,6 @@ namespace {
 
 constexpr uint8_t IAC = 255, DONT = 254, DO = 253, WONT = 252, WILL = 251, SB = 250, SE = 240;
 constexpr uint8_t OPT_ECHO = 1, OPT_SGA = 3, OPT_TTYPE = 24;
-constexpr int kMenuTelnet = 449;
 constexpr size_t kLineCap = 256;
 constexpr size_t kReadBlock = 16384;
 constexpr size_t kDeliverChunk = 4096;
@@ -122,12 +121,14 @@ void SendBytes(const char* data, size_t len) {
     }
 }
 
+void (*g_runStartupScript)(const char*) = [](const char*) {};
+
 void RestartHook() {
     auto run = shell_getenv("RUN_STARTSCRIPT_ON_RESTART");
     const char* script = g_cfg.STARTUP_SCRIPT;
     if (run && *run == "TRUE" && script[0] && !std::isspace(static_cast<unsigned char>(script[0]))) {
         console_printf("Re-running startup script...\r\n");
-        run_script(script, nullptr);
+        g_runStartupScript(script);
     }
 }
 
@@ -392,7 +393,7 @@ int TelnetOpen() {
     BackendMarkConnected(true);
     g_cfg.BACKEND_TELNET_ENABLED = 1;
     ui().StatusRefresh();
-    ui().MenuCheck(kMenuTelnet, true);
+    ui().MenuCheck(CMD_TELNET_BACKEND, true);
     shell_setenv("TELNETBACKEND_IP", g_cfg.BACKENT_TELNET_SYS);
     shell_sprintf("TELNETBACKEND_PORT", "%d", g_cfg.BACKEND_TELNET_PORT);
     return 1;
@@ -405,7 +406,7 @@ int CloseTelnetConnection() {
     StopReader();
     g_up = false;
     g_cfg.BACKEND_TELNET_ENABLED = 0;
-    ui().MenuCheck(kMenuTelnet, false);
+    ui().MenuCheck(CMD_TELNET_BACKEND, false);
     return 1;
 }
 
@@ -467,17 +468,19 @@ int TelnetConfigApply(const std::string& hostPort, bool autoRestart, bool lineMo
     if (CloseConnection()) {
         g_cfg.BACKEND = 2;
         if (!OpenConnection()) ProgramExit(1);
-        ui().MenuCheck(kMenuTelnet, true);
+        ui().MenuCheck(CMD_TELNET_BACKEND, true);
     }
     ConfigSetSessionOnlyBackend(false);
     return 1;
 }
 
+void TelnetSetRestartScriptHook(void (*run)(const char* script)) { g_runStartupScript = run; }
+
 void NetBackendsInit() {
-    CommandRegister({kMenuTelnet, "&Config/&Backend", "&Telnet...",
+    CommandRegister({CMD_TELNET_BACKEND, "&Config/&Backend", "&Telnet...",
                      [] { ui().ShowDialog("Telnet Backend Config..."); }, true});
-    CommandRegister({457, "&Config/&Backend", "&Plink...", [] { ui().ShowDialog("PLINK Backend Config..."); }, true});
-    CommandRegister({450, "&Config/&Backend", "&Moncmd...",
+    CommandRegister({CMD_PLINK_BACKEND, "&Config/&Backend", "&Plink...", [] { ui().ShowDialog("PLINK Backend Config..."); }, true});
+    CommandRegister({CMD_MONCMD_BACKEND, "&Config/&Backend", "&Moncmd...",
                      [] { ui().ShowDialog("Moncmd Backend Config..."); }, true});
-    CommandRegister({470, "&Servers", "T&unnel...", [] { ui().ShowDialog("OxelTunnel Connection..."); }, false});
+    CommandRegister({CMD_SRV_TUNNEL, "&Servers", "T&unnel...", [] { ui().ShowDialog("OxelTunnel Connection..."); }, false});
 }

@@ -57,3 +57,6 @@ int TelnetConfigApply(const std::string& hostPort, bool autoRestart, bool lineMo
 
 // Menu commands of the network backends and the tunnel; call once at start-up.
 void NetBackendsInit();
+// After an automatic reconnect the start-up script may run again
+// (RUN_STARTSCRIPT_ON_RESTART); start-up hands in how scripts are started.
+void TelnetSetRestartScriptHook(void (*run)(const char* script));

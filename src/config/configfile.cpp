@@ -18,14 +18,12 @@
 #include <string_view>
 #include <vector>
 
-#include "app/commands.h"
-#include "app/editor.h"
-#include "app/oxel.h"
-#include "app/utils.h"
-#include "backend/backend.h"
+#include "util/commands.h"
+#include "platform/report.h"
+#include "util/utils.h"
 #include "config/configrecord.h"
 #include "platform/ui.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 
 #define OXEL_MODULE "configfile"
 
@@ -36,8 +34,6 @@ constexpr size_t kMaxValue = 2048;       // longest string or ENVIRONMENT value
 // Bytes of one line kept for parsing; the rest of a longer line is read and
 // dropped so that it can never be taken for further lines.
 constexpr size_t kLineKeep = 4096;
-constexpr const char* kFilter = "Oxel config files (*.ct)";
-constexpr const char* kPrompt = "Cfg File:";
 constexpr unsigned kLineBoxStyle = MB_OKCANCEL | MB_ICONEXCLAMATION | MB_SYSTEMMODAL;
 
 // Older binary images.
@@ -45,8 +41,6 @@ constexpr uint32_t kImageVersion = 0x07770800;
 constexpr uint32_t kImageBase = 0x07770000;
 constexpr uint32_t kImageMax = 52232;
 
-constexpr int kCmdOpen = 400, kCmdSave = 401, kCmdSaveAs = 402, kCmdEditConfig = 448;
-constexpr int kCmdReinitialise = 998;
 
 std::atomic<bool> g_sessionOnly{false};
 std::atomic<bool> g_loaded{false}, g_saved{false};
@@ -441,59 +435,16 @@ int WriteFileAtomically(const std::string& path, const std::string& data) {
     return 1;
 }
 
-std::string CfgString(const char* field, size_t cap) { return std::string(field, strnlen(field, cap)); }
 
 std::optional<std::string> AskSaveName() {
     UiFileRequest req;
     req.save = true;
-    req.title = kPrompt;
-    req.filter = kFilter;
-    std::string last = CfgString(g_cfg.LAST_CFG_FILE, sizeof g_cfg.LAST_CFG_FILE);
+    req.title = kConfigFilePrompt;
+    req.filter = kConfigFileFilter;
+    std::string last = ConfigString(g_cfg.LAST_CFG_FILE, sizeof g_cfg.LAST_CFG_FILE);
     req.startDir = last.empty() ? InstallDir() + "/config" : last;
     return ui().ChooseFile(req);
 }
-
-// ---- File menu -----------------------------------------------------------
-
-bool IsDirectory(const std::string& path) {
-    struct stat st;
-    return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-void FileOpen() {
-    UiFileRequest req;
-    req.title = kPrompt;
-    req.filter = kFilter;
-    std::string last = CfgString(g_cfg.LAST_CFG_FILE, sizeof g_cfg.LAST_CFG_FILE);
-    if (last.empty()) req.startDir = InstallDir() + "/scripts";
-    else if (last[0] == '/') req.startDir = last;
-    else req.startDir = InstallDir() + "/config/" + last;
-    auto chosen = ui().ChooseFile(req);
-    if (!chosen || chosen->empty()) return;
-    CloseConnection();
-    ConfigInitDefaults();
-    std::string def = InstallDir() + "/defcfg.ct";
-    if (access(def.c_str(), F_OK) == 0) ConfigLoad(def.c_str());
-    if (ConfigLoad(chosen->c_str())) {
-        CFG_SET_STRING(g_cfg.LAST_CFG_FILE, ConfigCurrentPath().c_str());
-        ui().MenuEnable(kCmdEditConfig, true);
-    }
-    CommandDispatch(kCmdReinitialise);
-}
-
-void FileSave() {
-    std::string last = CfgString(g_cfg.LAST_CFG_FILE, sizeof g_cfg.LAST_CFG_FILE);
-    // The default names the config directory, not a file: ask instead of
-    // writing "config.ct" beside it.
-    if (last.empty() || IsDirectory(last)) ConfigSave(nullptr);
-    else ConfigSave(last.c_str());
-}
-
-void FileSaveAs() {
-    if (ConfigSave(nullptr)) ui().MenuEnable(kCmdEditConfig, true);
-}
-
-void FileEditConfig() { StartEditor(CfgString(g_cfg.LAST_CFG_FILE, sizeof g_cfg.LAST_CFG_FILE)); }
 
 }  // namespace
 
@@ -573,15 +524,11 @@ std::string ConfigCtName(const std::string& name) {
     return (dot == std::string::npos ? name : name.substr(0, dot)) + ext;
 }
 
-void ConfigFileInit() {
-    CommandRegister({kCmdOpen, "&File", "&Open...", FileOpen});
-    CommandRegister({kCmdSave, "&File", "&Save", FileSave});
-    CommandRegister({kCmdSaveAs, "&File", "Save &As...", FileSaveAs});
-    CommandRegister({kCmdEditConfig, "&File", "&Edit Config", FileEditConfig});
-}
 
 void ConfigSetSessionOnlyBackend(bool on) { g_sessionOnly = on; }
 bool ConfigSessionOnlyBackend() { return g_sessionOnly; }
+
+std::string ConfigString(const char* field, size_t cap) { return std::string(field, strnlen(field, cap)); }
 
 std::string ConfigCurrentPath() {
     std::lock_guard l(g_pathMu);

@@ -11,7 +11,11 @@ int ConfigLoad(const char* name);
 // given by the caller replaces an existing file without asking.
 int ConfigSave(const char* name);
 // Registers the File menu's Open, Save, Save As and Edit Config.
-void ConfigFileInit();
+// The file chooser's title and filter for configuration files.
+constexpr const char* kConfigFileFilter = "Oxel config files (*.ct)";
+constexpr const char* kConfigFilePrompt = "Cfg File:";
+// A string key's text (its array need not end in NUL).
+std::string ConfigString(const char* field, size_t cap);
 // The session-only backend flag (see ConfigSave): set at start when the
 // loaded configuration has the COM-port backend with port NONE; the backend
 // dialogs clear it. While set, saves record the start-up backend.

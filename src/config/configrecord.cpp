@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/oxel.h"
+#include "platform/report.h"
 
 ConfigRecord g_cfg;
 

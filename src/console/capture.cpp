@@ -1,4 +1,5 @@
 #include "console/capture.h"
+#include "util/cmdids.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -9,10 +10,10 @@
 #include <cstdio>
 #include <mutex>
 
-#include "app/commands.h"
-#include "app/editor.h"
-#include "app/oxel.h"
-#include "app/utils.h"
+#include "util/commands.h"
+#include "console/editor.h"
+#include "platform/report.h"
+#include "util/utils.h"
 #include "config/configrecord.h"
 #include "console/screenbuf.h"
 #include "log/srvrtrace.h"
@@ -257,9 +258,9 @@ bool CaptureSelecting() {
 }
 
 void CaptureRegisterCommands() {
-    CommandRegister({429, "&Edit", "&Copy Screen Buffer", [] { CpyScrnBfrToClipbrd(); }});
-    CommandRegister({438, "&Edit", "Copy Screen &Only", [] { CpyScrnOnlyToClipbrd(); }});
-    CommandRegister({466, "&Edit", "Edit Screen &Buffer", [] { EditScreenBuffer(); }});
-    CommandRegister({467, "&Edit", "Edit Screen On&ly", [] { EditScreenOnly(); }});
-    CommandRegister({430, "&Edit", "&Editor", [] { EditorStart(); }});
+    CommandRegister({CMD_COPY_BUFFER, "&Edit", "&Copy Screen Buffer", [] { CpyScrnBfrToClipbrd(); }});
+    CommandRegister({CMD_COPY_SCREEN, "&Edit", "Copy Screen &Only", [] { CpyScrnOnlyToClipbrd(); }});
+    CommandRegister({CMD_EDIT_BUFFER, "&Edit", "Edit Screen &Buffer", [] { EditScreenBuffer(); }});
+    CommandRegister({CMD_EDIT_SCREEN, "&Edit", "Edit Screen On&ly", [] { EditScreenOnly(); }});
+    CommandRegister({CMD_EDITOR, "&Edit", "&Editor", [] { EditorStart(); }});
 }

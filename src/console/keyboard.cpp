@@ -1,4 +1,5 @@
 #include "console/keyboard.h"
+#include "util/cmdids.h"
 
 #include <atomic>
 #include <cctype>
@@ -8,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/commands.h"
-#include "app/utils.h"
+#include "util/commands.h"
+#include "util/utils.h"
 #include "config/configrecord.h"
 #include "console/rxpath.h"
 #include "console/screenbuf.h"
@@ -152,7 +153,7 @@ void SendChar(char ch) {
         return;
     }
     if (ch == 0x16 && g_cfg.CTRLV_IS_PASTE) {
-        if (!CommandDispatch(432)) KeyboardPaste(false);
+        if (!CommandDispatch(CMD_PASTE)) KeyboardPaste(false);
         return;
     }
     RxBackendWrite(&ch, 1);
@@ -192,7 +193,7 @@ bool KeyboardKeyDown(int key) {
         }
     if (key == CK_DELETE) return RxBackendWrite("\x7f", 1) > 0;
     if (key == CK_PAUSE) {
-        CommandDispatch(957);   // BREAK on the COM port for 500 ms
+        CommandDispatch(CMD_TB_BREAK);   // BREAK on the COM port for 500 ms
         return true;
     }
     if (key >= CK_F1 && key <= CK_F12) {
@@ -251,16 +252,16 @@ void KeyboardSetKeyConsumer(KeyConsumerFn fn) { g_keyConsumer = fn; }
 void KeyboardSetFkeyHandler(FkeyFn fn) { g_fkeyHandler = fn; }
 
 void KeyboardRegisterCommands() {
-    CommandRegister({432, "&Edit", "Paste", [] { KeyboardPaste(false); }});
-    CommandRegister({477, "&Edit", "PasteWithNewline", [] { KeyboardPaste(true); }});
-    CommandRegister({474, "&Config", "RtBtnIsPaste", [] {
+    CommandRegister({CMD_PASTE, "&Edit", "Paste", [] { KeyboardPaste(false); }});
+    CommandRegister({CMD_PASTE_NEWLINE, "&Edit", "PasteWithNewline", [] { KeyboardPaste(true); }});
+    CommandRegister({CMD_RTBTNPASTE, "&Config", "RtBtnIsPaste", [] {
                          ToggleKey(g_cfg.RIGHT_BTTN_PASTE);
-                         ui().MenuCheck(474, g_cfg.RIGHT_BTTN_PASTE != 0);
+                         ui().MenuCheck(CMD_RTBTNPASTE, g_cfg.RIGHT_BTTN_PASTE != 0);
                      },
                      true});
-    CommandRegister({482, "&Config", "Readonly", [] {
+    CommandRegister({CMD_READONLY, "&Config", "Readonly", [] {
                          ToggleKey(g_cfg.CONSOLE_READONLY);
-                         ui().MenuCheck(482, g_cfg.CONSOLE_READONLY != 0);
+                         ui().MenuCheck(CMD_READONLY, g_cfg.CONSOLE_READONLY != 0);
                          ui().StatusRefresh();
                      },
                      true});

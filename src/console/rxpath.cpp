@@ -9,39 +9,45 @@
 #include <mutex>
 #include <vector>
 
-#include "app/oxel.h"
-#include "backend/backend.h"
-#include "backend/inactivity.h"
-#include "backend/oxeltunnel.h"
+#include "platform/report.h"
 #include "config/configrecord.h"
 #include "console/screenbuf.h"
 #include "console/vt100.h"
 #include "log/logging.h"
 #include "log/srvrtrace.h"
-#include "script/scripting.h"
-#include "servers/telnetd.h"
-#include "servers/websocsrvr.h"
-#include "xfer/avrloader.h"
-#include "xfer/xmodem.h"
 
 #define OXEL_MODULE "rxpath"
 
 namespace {
 
-bool NoCatch() { return false; }
-void NoCatchByte(char) {}
-
-RxHooks DefaultHooks() {
+// Until start-up installs the consumers above this layer, received data
+// reaches only the log and the screen.
+RxHooks NoConsumers() {
     return RxHooks{
-        AvrLoaderActive, AvrLoaderBytes,  XmodemReceiving, XmodemReceiveBytes,
-        ActivitySeen,    TunnelCopy,      script_receive,  script_wake,
-        LogBinaryCapture, TelnetdBroadcast, TimestampInsert, LogWrite,
-        WebsocBroadcast, NoCatch,         NoCatchByte,     BackendWrite,
-        BackendConnected, BackendLostConnection, ReopenConnection,
+        [] { return false; },                           // avrActive
+        [](const char*, size_t) {},                     // avrBytes
+        [] { return false; },                           // xmodemActive
+        [](const char*, size_t) {},                     // xmodemBytes
+        [] {},                                          // activity
+        [](const char*, size_t) {},                     // tunnel
+        [](const char*, int) { return 0; },             // scriptOffer
+        [] {},                                          // scriptWake
+        LogBinaryCapture,
+        [](const char*, size_t) {},                     // telnetClients
+        TimestampInsert,
+        LogWrite,
+        [](const char*, size_t) {},                     // websocClients
+        [] { return false; },                           // catchActive
+        [](char) {},                                    // catchByte
+        [](const char*, size_t) { return -1; },         // backendWrite
+        [] { return false; },                           // backendConnected
+        [] { return false; },                           // backendLost
+        [] { return 0; },                               // reconnect
     };
 }
 
-RxHooks g_hooks = DefaultHooks();
+RxHooks g_installed = NoConsumers();
+RxHooks g_hooks = g_installed;
 
 // The received-data lock ("BFBE"): one delivery at a time from every reader.
 std::recursive_timed_mutex g_bfbe;   // recursive: a reply to the loop-back port comes straight back in
@@ -182,7 +188,11 @@ const char* Stamp(const char* data, size_t* len, std::vector<char>& buf) {
 }  // namespace
 
 RxHooks& RxHooksRef() { return g_hooks; }
-void RxHooksReset() { g_hooks = DefaultHooks(); }
+void RxHooksInstall(const RxHooks& hooks) {
+    g_installed = hooks;
+    g_hooks = hooks;
+}
+void RxHooksReset() { g_hooks = g_installed; }
 
 int RxBackendWrite(const char* data, size_t len) { return g_hooks.backendWrite(data, len); }
 

@@ -16,9 +16,10 @@ void RxDeliverAlt(const uint8_t* in, uint8_t* out, size_t len, size_t outSize);
 // output size) -> bytes placed in the output (taken as a signed 8-bit count).
 using RxFilterFn = int (*)(const uint8_t* in, int len, uint8_t* out, int outSize);
 
-// Every consumer the path calls, in one table. Each defaults to its module's
-// function; a module that is built later (the catch matcher) or a test sets
-// its row, and RxHooksReset restores the defaults.
+// Every consumer the path calls, in one table. Start-up installs the table
+// (the consumers live in higher layers); until then every row does nothing.
+// A module that is built later (the catch matcher) or a test sets its row,
+// and RxHooksReset restores the installed table.
 struct RxHooks {
     bool (*avrActive)();
     void (*avrBytes)(const char*, size_t);
@@ -43,6 +44,7 @@ struct RxHooks {
     int (*reconnect)();
 };
 RxHooks& RxHooksRef();
+void RxHooksInstall(const RxHooks& hooks);
 void RxHooksReset();
 
 // The write every console-originated byte goes through (hooks.backendWrite).

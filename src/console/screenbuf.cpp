@@ -1,19 +1,24 @@
 #include "console/screenbuf.h"
+#include "util/cmdids.h"
 
 #include <algorithm>
+#include <cstdarg>
+#include <cstdlib>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <vector>
 
-#include "app/commands.h"
-#include "app/oxel.h"
+#include "util/commands.h"
+#include "log/logging.h"
+#include "platform/report.h"
+#include "util/strformat.h"
 #include "config/configrecord.h"
 #include "console/keyboard.h"
 #include "log/srvrtrace.h"
 #include "platform/ui.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 
 #define OXEL_MODULE "screenbuf"
 
@@ -240,9 +245,9 @@ void SetFontDefault() {
 }
 
 void RegisterCommands() {
-    CommandRegister({487, "&Edit", "ClearConsole", [] { ConsoleClear(); }});
-    CommandRegister({480, "&Config/Console &Font", "Set Font", [] { ui().ShowDialog("Console Font"); }});
-    CommandRegister({481, "&Config/Console &Font", "Restore Default", [] { SetFontDefault(); }});
+    CommandRegister({CMD_CLEAR_CONSOLE, "&Edit", "ClearConsole", [] { ConsoleClear(); }});
+    CommandRegister({CMD_FONT_SET, "&Config/Console &Font", "Set Font", [] { ui().ShowDialog("Console Font"); }});
+    CommandRegister({CMD_FONT_DEFAULT, "&Config/Console &Font", "Restore Default", [] { SetFontDefault(); }});
     KeyboardRegisterCommands();
 }
 
@@ -670,4 +675,21 @@ std::string ConsoleFormatFontInfo(const ConsoleFontInfo& f) {
 
 bool ConsoleFontIsDefault(const ConsoleFontInfo& f) {
     return f.height == 0 && f.width == 0 && f.weight == 0 && (f.face.empty() || f.face == "0");
+}
+
+namespace {
+std::atomic<bool> g_frameReady{false};
+}  // namespace
+
+bool FrameInitialised() { return g_frameReady.load(); }
+void SetFrameInitialised(bool on) { g_frameReady.store(on); }
+
+int console_printf(const char* fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    std::string text = VStrFormat(fmt, ap);
+    va_end(ap);
+    LogWrite(text.data(), text.size());
+    ConsoleWritePlain(text.data(), text.size());
+    return static_cast<int>(text.size());
 }

@@ -23,6 +23,13 @@ void ConsoleApplyConfig();
 // The console output entry for text without VT100 processing. Returns 0 when
 // the main window is not initialised (bytes dropped), else 1.
 int ConsoleWritePlain(const char* data, size_t len);
+// Writes to the console without VT100 processing, after the standard log.
+// Returns the length, or -1 when memory is short.
+int console_printf(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// True between the end of start-up and the start of shutdown; console output
+// is discarded while it is false.
+bool FrameInitialised();
+void SetFrameInitialised(bool on);
 // The same writer without handing the bytes to the display face again: for
 // the VT100 emulator, whose input the face has already seen.
 int ConsoleWriteInternal(const char* data, size_t len);

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/oxel.h"
+#include "platform/report.h"
 #include "config/configrecord.h"
 #include "console/rxpath.h"
 #include "console/screenbuf.h"

@@ -1,4 +1,5 @@
 #include "log/logging.h"
+#include "util/cmdids.h"
 
 #include <fcntl.h>
 #include <strings.h>
@@ -12,17 +13,15 @@
 #include <mutex>
 #include <string>
 
-#include "app/commands.h"
-#include "app/oxel.h"
-#include "app/utils.h"
+#include "util/commands.h"
+#include "platform/report.h"
+#include "util/utils.h"
 #include "config/configrecord.h"
-#include "console/screenbuf.h"
 #include "log/ltlogging.h"
 #include "log/srvrtrace.h"
 #include "platform/clock.h"
 #include "platform/ui.h"
-#include "script/cmdline.h"
-#include "script/scripting.h"
+#include "util/cmdline.h"
 
 #define OXEL_MODULE "logging"
 
@@ -32,8 +31,6 @@ constexpr int kBuildNumber = 1437;
 // Room reserved per stamp when checking a chunk's buffer.
 constexpr size_t kStampRoom = 32;
 constexpr size_t kStampTimeMax = 27;
-constexpr size_t kTagMax = 63;
-constexpr size_t kLogNameMax = 2048;
 
 struct StampRow {
     const char* label;
@@ -55,7 +52,6 @@ std::mutex g_mu;
 int g_fd = -1;
 std::atomic<bool> g_writeFailTold{false};
 std::atomic<bool> g_binary{false};
-std::atomic<bool> g_screenOn{true};
 std::atomic<XlogHandler> g_xlog{nullptr};
 // Line-start flag of the stamp inserter; the received-data path serialises it.
 bool g_lineStart = false;
@@ -154,7 +150,7 @@ int OpenOrReport(int flags) {
     } else {
         g_cfg.LOGGING_ENABLED = 1;
     }
-    ui().MenuCheck(955, g_cfg.LOGGING_ENABLED != 0);
+    ui().MenuCheck(CMD_TB_LOG, g_cfg.LOGGING_ENABLED != 0);
     return err ? 0 : 1;
 }
 
@@ -168,10 +164,6 @@ void ToggleKey(int32_t& key, int id) {
     ui().MenuCheck(id, key != 0);
 }
 
-int LogUsage(int code) {
-    script_error("Usage: LOG [-d 0|1] [-n 0|1] {screenon|screenoff|trunc|off|on FILE|append FILE|tag TEXT}\n");
-    return code;
-}
 
 }  // namespace
 
@@ -227,7 +219,8 @@ size_t TimestampInsert(char* data, size_t len, size_t capacity) {
     return out.size();
 }
 
-void TimestampToggle() {
+std::string TimestampToggle() {
+    std::string shown;
     if (g_cfg.TSTAMP_AT_TOGGLE) {
         std::string marker = "\r\n";
         if (g_cfg.TSTAMP_CUSTOM) {
@@ -239,10 +232,11 @@ void TimestampToggle() {
             marker += TimestampBracketed(-1) + "\r\n";
         }
         LogWrite(marker.data(), marker.size());
-        ConsoleWritePlain(marker.data(), marker.size());
+        shown = marker;
     }
     g_cfg.TSTAMP_ENABLED = !g_cfg.TSTAMP_ENABLED;
-    ui().MenuCheck(954, g_cfg.TSTAMP_ENABLED != 0);
+    ui().MenuCheck(CMD_TB_TIMESTAMP, g_cfg.TSTAMP_ENABLED != 0);
+    return shown;
 }
 
 int LogWrite(const char* data, size_t len) {
@@ -283,7 +277,6 @@ int LogBinaryCapture(const char* data, size_t len) {
 
 void LogSetBinaryCapture(bool on) { g_binary = on; }
 bool LogBinaryCaptureOn() { return g_binary; }
-bool LogScreenEnabled() { return g_screenOn; }
 
 std::string LogHeaderLine() {
     char when[64];
@@ -329,13 +322,13 @@ void LogToggle() {
     if (g_cfg.LOGGING_ENABLED) {
         LogClose();
         g_cfg.LOGGING_ENABLED = 0;
-        ui().MenuCheck(955, false);
+        ui().MenuCheck(CMD_TB_LOG, false);
         return;
     }
     int flags = O_APPEND;   // the named file must exist
     if (!g_cfg.LOGGING_FILENAME[0]) {
         std::string tmp = TempFileName("log");
-        if (tmp.empty() || tmp.size() > kLogNameMax) {
+        if (tmp.empty() || tmp.size() > kLogFileNameMax) {
             OxelMessageBox("No filename specified", "Go to menu-item 'Logging->Standard'");
             return;
         }
@@ -352,8 +345,8 @@ void LogStartup() {
                             "Be aware you have both standard and long-term logging enabled");
     if (g_cfg.LOGGING_ENABLED) LogOpen();
     LtlogStart();
-    ui().MenuCheck(955, g_cfg.LOGGING_ENABLED != 0);
-    ui().MenuCheck(954, g_cfg.TSTAMP_ENABLED != 0);
+    ui().MenuCheck(CMD_TB_LOG, g_cfg.LOGGING_ENABLED != 0);
+    ui().MenuCheck(CMD_TB_TIMESTAMP, g_cfg.TSTAMP_ENABLED != 0);
 }
 
 void LogShutdown() {
@@ -362,17 +355,15 @@ void LogShutdown() {
 }
 
 void LogInit() {
-    CommandRegister({407, "&Logging", "&Standard...", [] { ui().ShowDialog("Standard Logging Configuration..."); }});
-    CommandRegister({440, "&Logging", "&LongTerm...", [] { ui().ShowDialog("LongTerm Logging Configuration..."); }});
-    CommandRegister({462, "&Logging", "Insert &Tag...", [] { ui().ShowDialog("Logging Tag..."); }});
-    CommandRegister({472, "&Logging", "&OmitHeader", [] { ToggleKey(g_cfg.LOGGING_OMITHDR, 472); }, true});
-    CommandRegister({485, "&Logging", "&NoWarn", [] { ToggleKey(g_cfg.LOGGING_NOWARNING, 485); }, true});
-    CommandRegister({405, "&Config", "T&imestamp...", [] { ui().ShowDialog("Timestamp Config..."); }});
-    CommandRegister({954, "", "", TimestampToggle});
-    CommandRegister({955, "", "", LogToggle});
-    ui().MenuCheck(472, g_cfg.LOGGING_OMITHDR != 0);
-    ui().MenuCheck(485, g_cfg.LOGGING_NOWARNING != 0);
-    ScriptSetHandler("LOG", cmd_log);
+    CommandRegister({CMD_LOG_STANDARD, "&Logging", "&Standard...", [] { ui().ShowDialog("Standard Logging Configuration..."); }});
+    CommandRegister({CMD_LOG_LONGTERM, "&Logging", "&LongTerm...", [] { ui().ShowDialog("LongTerm Logging Configuration..."); }});
+    CommandRegister({CMD_LOG_TAG, "&Logging", "Insert &Tag...", [] { ui().ShowDialog("Logging Tag..."); }});
+    CommandRegister({CMD_OMITHDR, "&Logging", "&OmitHeader", [] { ToggleKey(g_cfg.LOGGING_OMITHDR, 472); }, true});
+    CommandRegister({CMD_NOWARN, "&Logging", "&NoWarn", [] { ToggleKey(g_cfg.LOGGING_NOWARNING, 485); }, true});
+    CommandRegister({CMD_CFG_TIMESTAMP, "&Config", "T&imestamp...", [] { ui().ShowDialog("Timestamp Config..."); }});
+    CommandRegister({CMD_TB_LOG, "", "", LogToggle});
+    ui().MenuCheck(CMD_OMITHDR, g_cfg.LOGGING_OMITHDR != 0);
+    ui().MenuCheck(CMD_NOWARN, g_cfg.LOGGING_NOWARNING != 0);
 }
 
 void LogSetXlogHandler(XlogHandler handler) { g_xlog = handler; }
@@ -396,7 +387,7 @@ int LogApplyConfig(bool enabled, bool append, bool nonPrintables, bool dosMode, 
     if (enabled) return OpenOrReport(ModeFlags());
     LogClose();
     g_cfg.LOGGING_ENABLED = 0;
-    ui().MenuCheck(955, false);
+    ui().MenuCheck(CMD_TB_LOG, false);
     return 1;
 }
 
@@ -406,55 +397,4 @@ void LogTruncateButton() {
         return;
     }
     if (::unlink(g_cfg.LOGGING_FILENAME) != 0) ERROR_REPORT("Can't delete log file: %s", g_cfg.LOGGING_FILENAME);
-}
-
-int cmd_log(int argc, char** argv) {
-    script_getopt_reset();
-    bool dos = false, raw = false, bad = false;
-    for (int c; (c = script_getopt(argc, argv, "d:n:")) != -1;) {
-        if (c == 'd') dos = ParseSigned(script_optarg).value_or(0) == 1;
-        else if (c == 'n') raw = ParseSigned(script_optarg).value_or(0) == 1;
-        else bad = true;
-    }
-    g_cfg.LOGGING_DOSMODE = dos;
-    g_cfg.LOG_NON_PRINTABLES = raw;
-    if (bad) return -2;
-    const int nargs = argc - script_optind;
-    char** args = argv + script_optind;
-    if (nargs == 1) {
-        const char* w = args[0];
-        if (!strcasecmp(w, "screenoff")) g_screenOn = false;
-        else if (!strcasecmp(w, "screenon")) g_screenOn = true;
-        else if (!strcasecmp(w, "trunc")) return LogIsOpen() && LogTruncate() ? 0 : -1;
-        else if (!strcasecmp(w, "off")) {
-            g_cfg.LOGGING_APPEND = 0;
-            g_cfg.LOGGING_ENABLED = 0;
-            LogClose();
-            ui().MenuCheck(955, false);
-        } else
-            return LogUsage(-2);
-        return 0;
-    }
-    if (nargs == 2) {
-        const char* w = args[0];
-        if (!strcasecmp(w, "tag")) {
-            std::string tag(args[1], strnlen(args[1], kTagMax));
-            LogInsertTag(tag.c_str());
-            return 0;
-        }
-        const bool on = !strcasecmp(w, "on"), append = !strcasecmp(w, "append");
-        if (!on && !append) {
-            script_error("LOG arg 2 must be 'on' or 'append'");
-            return -2;
-        }
-        if (std::strlen(args[1]) > kLogNameMax) {
-            script_error("Value '%s' too long", args[1]);
-            return -2;
-        }
-        g_cfg.LOGGING_APPEND = append;
-        CFG_SET_STRING(g_cfg.LOGGING_FILENAME, args[1]);
-        LogClose();
-        return LogOpen() ? 0 : -1;
-    }
-    return LogUsage(-3);
 }

@@ -19,9 +19,9 @@ const char* TimestampLabel(int row);
 size_t TimestampInsert(char* data, size_t len, size_t capacity);
 // The line-start flag of the inserter (kept between chunks).
 void TimestampSetLineStart(bool on);
-// Tool bar: toggles TSTAMP_ENABLED, writing the marker first when
-// TSTAMP_AT_TOGGLE is set.
-void TimestampToggle();
+// Tool bar: toggles TSTAMP_ENABLED. With TSTAMP_AT_TOGGLE the marker is
+// logged first and returned for the console to show (else "").
+std::string TimestampToggle();
 
 // 1 written (or offered), 0 when neither logging is on.
 int LogWrite(const char* data, size_t len);
@@ -29,8 +29,9 @@ int LogWrite(const char* data, size_t len);
 int LogBinaryCapture(const char* data, size_t len);
 void LogSetBinaryCapture(bool on);
 bool LogBinaryCaptureOn();
-// LOG screenon/screenoff: false while received data is not to be drawn.
-bool LogScreenEnabled();
+// Limits of the LOG command's words.
+constexpr size_t kLogTagMax = 63;
+constexpr size_t kLogFileNameMax = 2048;
 int LogOpen();
 void LogClose();
 int LogTruncate();
@@ -40,7 +41,7 @@ void LogStartup();
 // Program end: closes the standard log and ends the long-term log with the
 // terminate banner.
 void LogShutdown();
-// Registers the logging menu commands (and the LOG script command).
+// Registers the logging menu commands.
 void LogInit();
 // The standard header line ("##### Log created ...").
 std::string LogHeaderLine();
@@ -57,6 +58,3 @@ using XlogHandler = void (*)(const char* path);
 void LogSetXlogHandler(XlogHandler handler);
 // The dialog's Truncate button.
 void LogTruncateButton();
-
-// The LOG script command.
-int cmd_log(int argc, char** argv);

@@ -16,8 +16,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/utils.h"
-#include "app/oxel.h"
+#include "util/utils.h"
+#include "platform/report.h"
 #include "config/configrecord.h"
 #include "log/logging.h"
 #include "platform/clock.h"

@@ -1,4 +1,5 @@
 #include "log/srvrtrace.h"
+#include "util/cmdids.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -14,9 +15,9 @@
 #include <string>
 #include <thread>
 
-#include "app/utils.h"
-#include "app/commands.h"
-#include "app/oxel.h"
+#include "util/utils.h"
+#include "util/commands.h"
+#include "platform/report.h"
 #include "config/configrecord.h"
 #include "log/logging.h"
 #include "platform/ui.h"
@@ -225,12 +226,12 @@ void TraceInit() {
             g_refresh.thread = std::thread(RefresherLoop);
         }
     }
-    CommandRegister({433, "&Config", "System &Trace...", [] { ui().ShowDialog("System Trace Config..."); }});
-    CommandRegister({435, "&Edit", "Clear&Trace", TraceClear});
-    CommandRegister({444, "&View", "&SysTrace", TraceToggleVisible, true});
-    CommandRegister({436, "", "", TraceToggleVisible});
-    CommandRegister({437, "", "", TraceToggleDebug});
-    ui().MenuCheck(444, g_cfg.TRACE_VISIBLE != 0);
+    CommandRegister({CMD_CFG_TRACE, "&Config", "System &Trace...", [] { ui().ShowDialog("System Trace Config..."); }});
+    CommandRegister({CMD_CLEAR_TRACE, "&Edit", "Clear&Trace", TraceClear});
+    CommandRegister({CMD_VIEW_SYSTRACE, "&View", "&SysTrace", TraceToggleVisible, true});
+    CommandRegister({CMD_TRACE_TOGGLE, "", "", TraceToggleVisible});
+    CommandRegister({CMD_TRACE_DEBUG, "", "", TraceToggleDebug});
+    ui().MenuCheck(CMD_VIEW_SYSTRACE, g_cfg.TRACE_VISIBLE != 0);
     TraceRefreshCaption();
     ui().TraceText(TraceText());
     ui().Relayout();
@@ -270,7 +271,7 @@ void TraceClear() {
 
 void TraceToggleVisible() {
     g_cfg.TRACE_VISIBLE = !g_cfg.TRACE_VISIBLE;
-    ui().MenuCheck(444, g_cfg.TRACE_VISIBLE != 0);
+    ui().MenuCheck(CMD_VIEW_SYSTRACE, g_cfg.TRACE_VISIBLE != 0);
     ui().Relayout();
 }
 

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <thread>
 
-#include "app/oxel.h"
+#include "platform/report.h"
 
 void ShutdownOnSignals() {
     signal(SIGPIPE, SIG_IGN);

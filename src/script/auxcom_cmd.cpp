@@ -8,15 +8,15 @@
 #include <mutex>
 #include <string>
 
-#include "app/utils.h"
+#include "util/utils.h"
 #include "backend/comport.h"
 #include "log/srvrtrace.h"
 #include "platform/clock.h"
 #include "platform/serial.h"
-#include "script/cmdline.h"
+#include "util/cmdline.h"
 #include "script/script_cmds.h"
 #include "script/scripting.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/utils.h"
-#include "script/cmdline.h"
+#include "util/utils.h"
+#include "util/cmdline.h"
 #include "script/scripting.h"
 
 #define OXEL_MODULE "bmpview_cmd"

@@ -6,12 +6,12 @@
 #include <mutex>
 #include <thread>
 
-#include "app/oxel.h"
-#include "app/utils.h"
+#include "platform/report.h"
+#include "util/utils.h"
 #include "console/rxpath.h"
 #include "log/srvrtrace.h"
 #include "script/scripting.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 
 namespace {
 

@@ -6,12 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "app/oxel.h"
-#include "app/utils.h"
+#include "console/screenbuf.h"
+#include "platform/report.h"
+#include "util/utils.h"
 #include "platform/ui.h"
-#include "script/cmdline.h"
+#include "util/cmdline.h"
 #include "script/scripting.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 
 #define OXEL_MODULE "dialog_cmd"
 

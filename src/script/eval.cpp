@@ -13,8 +13,8 @@
 #include <ctime>
 #include <mutex>
 
-#include "app/oxel.h"
-#include "script/shellvar.h"
+#include "platform/report.h"
+#include "config/shellvar.h"
 
 namespace {
 

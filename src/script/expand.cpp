@@ -1,4 +1,5 @@
 #include "script/expand.h"
+#include "util/cmdids.h"
 
 #include <cctype>
 #include <cstdio>
@@ -7,12 +8,16 @@
 #include <map>
 #include <utility>
 
-#include "app/oxel.h"
+#include "platform/report.h"
 #include "log/srvrtrace.h"
-#include "script/cmdline.h"
+#include "util/cmdline.h"
 #include "script/eval.h"
 #include "script/scripting.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
+#include "console/screenbuf.h"
+#include "platform/ui.h"
+#include "script/inactivity.h"
+#include "util/commands.h"
 
 namespace {
 
@@ -241,4 +246,21 @@ int SetCmd(int argc, char** argv) {
     std::string value = args[1];
     for (int i = 2; i < n; i++) value += std::string(" ") + args[i];
     return SetValue(args[0], value, exported, hidden);
+}
+
+int shell_list() {
+    std::string text;
+    const int n = ShellListText(text);
+    // One write: the text may be long, and console_printf formats it whole.
+    console_printf("%s", text.c_str());
+    return n;
+}
+
+void ShellVarMenuInit() {
+    CommandRegister({CMD_ENV_SET, "&Config/&Environment", "&Set...",
+                     [] { ui().ShowDialog("Set Environment Variable..."); }});
+    CommandRegister({CMD_ENV_DISPLAY, "&Config/&Environment", "&Display", [] {
+                         shell_list();
+                         ShowTimerConfig();
+                     }});
 }

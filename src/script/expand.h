@@ -20,3 +20,9 @@ const char* getsym(const char* symbol, char* buffer, size_t size);
 
 // The SET command handler.
 int SetCmd(int argc, char** argv);
+
+// Prints the shell-variable table to the console; returns the number of
+// variables.
+int shell_list();
+// Registers Config -> Environment -> Set and Display.
+void ShellVarMenuInit();

@@ -16,15 +16,16 @@
 #include <sstream>
 #include <vector>
 
-#include "app/editor.h"
-#include "app/oxel.h"
-#include "app/utils.h"
+#include "console/editor.h"
+#include "console/screenbuf.h"
+#include "platform/report.h"
+#include "util/utils.h"
 #include "console/screenbuf.h"
 #include "platform/net.h"
 #include "platform/ui.h"
-#include "script/cmdline.h"
+#include "util/cmdline.h"
 #include "script/scripting.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 
 #define OXEL_MODULE "file_cmd"
 

@@ -14,19 +14,20 @@
 #include <ctime>
 #include <vector>
 
-#include "app/editor.h"
-#include "app/oxel.h"
-#include "app/utils.h"
+#include "console/editor.h"
+#include "console/screenbuf.h"
+#include "platform/report.h"
+#include "util/utils.h"
 #include "console/keyboard.h"
 #include "log/srvrtrace.h"
 #include "platform/clock.h"
 #include "platform/globalevent.h"
 #include "platform/net.h"
 #include "platform/ui.h"
-#include "script/cmdline.h"
+#include "util/cmdline.h"
 #include "script/script_cmds.h"
 #include "script/scripting.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 
 extern char** environ;
 

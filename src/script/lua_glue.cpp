@@ -9,10 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "app/oxel.h"
+#include "console/screenbuf.h"
+#include "platform/report.h"
 #include "log/srvrtrace.h"
 #include "script/scripting.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 
 #define OXEL_MODULE "lua_glue"
 

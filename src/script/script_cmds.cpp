@@ -12,10 +12,12 @@
 #include <fstream>
 #include <vector>
 
-#include "app/checksum.h"
-#include "app/commands.h"
-#include "app/oxel.h"
-#include "app/utils.h"
+#include "util/checksum.h"
+#include "util/cmdids.h"
+#include "util/commands.h"
+#include "platform/report.h"
+#include "console/screenbuf.h"
+#include "util/utils.h"
 #include "backend/backend.h"
 #include "backend/comport.h"
 #include "backend/moncmdc.h"
@@ -27,8 +29,9 @@
 #include "script/auxcom_cmd.h"
 #include "script/banner.h"
 #include "script/catchstr.h"
-#include "script/cmdline.h"
-#include "script/shellvar.h"
+#include "script/log_cmd.h"
+#include "util/cmdline.h"
+#include "config/shellvar.h"
 
 #define OXEL_MODULE "script_cmds"
 
@@ -37,7 +40,6 @@ namespace {
 constexpr size_t kSendMax = 2048;
 constexpr size_t kEchoMax = 510;
 constexpr size_t kPromptMax = 127;
-constexpr int kCmdCatchSetup = 468;  // Scripts -> Catch
 
 std::atomic<uint64_t> g_timeRef{0};
 int g_recvBlockSize = 256;
@@ -138,9 +140,9 @@ void ScriptCmdsInit() {
     for (const auto& c : kCommands) ScriptSetHandler(c.name, c.handler);
     CatchInstallHooks();
     bool haveCatchItem = false;
-    for (const auto& e : CommandTable()) haveCatchItem |= e.id == kCmdCatchSetup;
+    for (const auto& e : CommandTable()) haveCatchItem |= e.id == CMD_CATCH_SETUP;
     if (!haveCatchItem)
-        CommandRegister({kCmdCatchSetup, "&Scripts", "&Catch...", [] { ui().ShowDialog("Catch Script Setup..."); }});
+        CommandRegister({CMD_CATCH_SETUP, "&Scripts", "&Catch...", [] { ui().ShowDialog("Catch Script Setup..."); }});
     recvBlockInit(g_recvBlockSize, false);
 }
 

@@ -22,15 +22,17 @@
 #include <unordered_map>
 #include <vector>
 
-#include "app/commands.h"
-#include "app/editor.h"
-#include "app/oxel.h"
-#include "app/utils.h"
+#include "util/cmdids.h"
+#include "util/commands.h"
+#include "console/editor.h"
+#include "platform/report.h"
+#include "console/screenbuf.h"
+#include "util/utils.h"
 #include "config/configrecord.h"
 #include "log/srvrtrace.h"
 #include "platform/clock.h"
 #include "platform/ui.h"
-#include "script/cmdline.h"
+#include "util/cmdline.h"
 #include "script/eval.h"
 #include "script/expand.h"
 #include "script/bmpview_cmd.h"
@@ -38,7 +40,7 @@
 #include "script/file_cmd.h"
 #include "script/host_cmds.h"
 #include "script/lua_glue.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 #include "script/socket_cmd.h"
 #include "script/window_cmds.h"
 
@@ -51,16 +53,6 @@ constexpr size_t kLastLineMax = 510;
 constexpr int kForcedHaltMs = 4000;
 
 // Menu command ids.
-enum {
-    CMD_RUN = 409,
-    CMD_HALT = 410,
-    CMD_EDIT = 411,
-    CMD_NEW = 412,
-    CMD_NEWMON = 451,
-    CMD_PAUSE = 452,
-    CMD_RESUME = 453,
-    CMD_STEP = 454,
-};
 
 // One run level. The file is read whole when the level starts: the loop's
 // re-reads from the top and seeks then cost nothing, and the level never
@@ -131,7 +123,6 @@ Runner& R() {
 }
 
 thread_local RunContext* t_ctx = nullptr;
-thread_local std::string t_error;
 
 int NotAvailable(int, char**) {
     script_error("%s", kNotAvailable);
@@ -211,9 +202,9 @@ void WakeWaits() {
 }
 
 void MenusRunning() {
-    ui().MenuEnable(CMD_RUN, false);
-    ui().MenuEnable(CMD_HALT, true);
-    ui().MenuEnable(CMD_PAUSE, true);
+    ui().MenuEnable(CMD_SCRIPT_RUN, false);
+    ui().MenuEnable(CMD_SCRIPT_HALT, true);
+    ui().MenuEnable(CMD_SCRIPT_PAUSE, true);
     ui().StatusRefresh();
 }
 
@@ -227,11 +218,11 @@ void GoIdleLocked() {
     shell_setenv("SCRIPTSTART", stamp);
     ScriptSetPattern(nullptr);
     R().halting = false;
-    ui().MenuEnable(CMD_RUN, true);
-    ui().MenuEnable(CMD_HALT, false);
-    ui().MenuEnable(CMD_PAUSE, false);
-    ui().MenuEnable(CMD_RESUME, false);
-    ui().MenuEnable(CMD_STEP, false);
+    ui().MenuEnable(CMD_SCRIPT_RUN, true);
+    ui().MenuEnable(CMD_SCRIPT_HALT, false);
+    ui().MenuEnable(CMD_SCRIPT_PAUSE, false);
+    ui().MenuEnable(CMD_SCRIPT_RESUME, false);
+    ui().MenuEnable(CMD_SCRIPT_STEP, false);
     ui().StatusRefresh();
     R().idle.notify_all();
 }
@@ -317,7 +308,7 @@ int FindStartTag(const RunContext& c, const std::string& tag) {
 // Waits while paused; true when a line may run.
 bool WaitWhilePaused(RunContext& c) {
     if (!c.paused) return true;
-    ui().MenuEnable(CMD_STEP, true);
+    ui().MenuEnable(CMD_SCRIPT_STEP, true);
     std::unique_lock l(R().evMu);
     while (c.paused && !c.step && !c.stop && !R().shutdown)
         R().ev.wait_for(l, std::chrono::milliseconds(300));
@@ -369,7 +360,7 @@ void RunLoop(const std::shared_ptr<RunContext>& ctxp) {
             if (a == IDNO) continue;
         }
         int rc = script_exec_line(raw.c_str() + first, c.line, &c);
-        if (stepping && c.paused) ui().MenuEnable(CMD_STEP, true);
+        if (stepping && c.paused) ui().MenuEnable(CMD_SCRIPT_STEP, true);
         if (rc != 0) break;
         if (c.returned) {
             c.line = c.returnTo;
@@ -679,13 +670,13 @@ void NewMonMenu() {
 }
 
 void RegisterMenus() {
-    CommandRegister({CMD_RUN, "&Scripts", "&Run...", RunMenu});
-    CommandRegister({CMD_HALT, "&Scripts", "&Halt", script_halt});
-    CommandRegister({CMD_RESUME, "&Scripts", "Res&ume", script_resume});
-    CommandRegister({CMD_PAUSE, "&Scripts", "&Pause", script_pause});
-    CommandRegister({CMD_STEP, "&Scripts", "&Step", script_step});
-    CommandRegister({CMD_EDIT, "&Scripts", "&Edit...", EditMenu});
-    CommandRegister({CMD_NEW, "&Scripts", "&New...", OpenNewScript});
+    CommandRegister({CMD_SCRIPT_RUN, "&Scripts", "&Run...", RunMenu});
+    CommandRegister({CMD_SCRIPT_HALT, "&Scripts", "&Halt", script_halt});
+    CommandRegister({CMD_SCRIPT_RESUME, "&Scripts", "Res&ume", script_resume});
+    CommandRegister({CMD_SCRIPT_PAUSE, "&Scripts", "&Pause", script_pause});
+    CommandRegister({CMD_SCRIPT_STEP, "&Scripts", "&Step", script_step});
+    CommandRegister({CMD_SCRIPT_EDIT, "&Scripts", "&Edit...", EditMenu});
+    CommandRegister({CMD_SCRIPT_NEW, "&Scripts", "&New...", OpenNewScript});
     CommandRegister({CMD_NEWMON, "", "", NewMonMenu});
 }
 
@@ -698,17 +689,6 @@ void PatternReset() {
 }  // namespace
 
 // ---- Public entry points ----------------------------------------------------------
-
-void script_error(const char* fmt, ...) {
-    va_list ap;
-    va_start(ap, fmt);
-    char buf[2048];
-    std::vsnprintf(buf, sizeof buf, fmt, ap);
-    va_end(ap);
-    t_error = buf;
-}
-
-std::string ScriptErrorText() { return t_error; }
 
 void InitScripting() {
     BuildTable();
@@ -777,13 +757,13 @@ int docmd(const char* text) {
 }
 
 int script_exec_line(const char* line, int lineNumber, RunContext* ctx) {
-    t_error.clear();
+    ScriptErrorClear();
     if (lineNumber != 0) TracePrintf(TRC_SCRIPT, "%d %s", lineNumber, line);
     int rc = docmd(line);
     if (rc == 0) return 0;
     static const char* const texts[] = {"Command failed", "Parameter error", "Incorrect number of arguments",
                                         "Command line did not parse properly", "Command not found"};
-    std::string err = t_error;
+    std::string err = ScriptErrorText();
     if (err.empty()) err = rc <= -1 && rc >= -5 ? texts[-rc - 1] : texts[0];
     std::string name = ctx ? ctx->name : std::string(g_cfg.LAST_SCRIPTNAME);
     OxelMessageBox("Script Execution Error", "Script: %s\n\nLine %d\n\nError: %s\n", name.c_str(), lineNumber,
@@ -904,9 +884,9 @@ void script_pause() {
     auto c = Deepest();
     if (!c) return;
     c->paused = true;
-    ui().MenuEnable(CMD_PAUSE, false);
-    ui().MenuEnable(CMD_RESUME, true);
-    ui().MenuEnable(CMD_STEP, true);
+    ui().MenuEnable(CMD_SCRIPT_PAUSE, false);
+    ui().MenuEnable(CMD_SCRIPT_RESUME, true);
+    ui().MenuEnable(CMD_SCRIPT_STEP, true);
 }
 
 void script_resume() {
@@ -914,9 +894,9 @@ void script_resume() {
         std::lock_guard l(R().mu);
         for (auto& c : R().levels) c->paused = false;
     }
-    ui().MenuEnable(CMD_PAUSE, true);
-    ui().MenuEnable(CMD_RESUME, false);
-    ui().MenuEnable(CMD_STEP, false);
+    ui().MenuEnable(CMD_SCRIPT_PAUSE, true);
+    ui().MenuEnable(CMD_SCRIPT_RESUME, false);
+    ui().MenuEnable(CMD_SCRIPT_STEP, false);
     WakeWaits();
 }
 
@@ -924,7 +904,7 @@ void script_step() {
     auto c = Deepest();
     if (!c || !c->paused) return;
     c->step = true;
-    ui().MenuEnable(CMD_STEP, false);
+    ui().MenuEnable(CMD_SCRIPT_STEP, false);
     WakeWaits();
 }
 

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "util/cmdline.h"
+
 // Executes one command line: 0, or -1 "Command failed", -2 "Parameter error",
 // -3 "Incorrect number of arguments", -4 "Command line did not parse
 // properly", -5 "Command not found", or the handler's own code.
@@ -14,10 +16,6 @@ int docmd(const char* line);
 // run), 0 failed. Names are looked up in InstallDir()/scripts unless they
 // begin with "/"; "name@tag" starts at a tag; ".lua" runs as Lua.
 int run_script(const char* name, const char* tag);
-// Sets the running command's error text (replacing any earlier one).
-void script_error(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-// The error text set by the last command on this thread.
-std::string ScriptErrorText();
 // Runs one script line: traces it, runs docmd and, on failure, shows the
 // "Script Execution Error" box and stops the level (ctx may be null).
 struct RunContext;

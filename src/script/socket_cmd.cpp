@@ -8,14 +8,15 @@
 #include <cstring>
 #include <mutex>
 
-#include "app/oxel.h"
-#include "app/utils.h"
+#include "console/screenbuf.h"
+#include "platform/report.h"
+#include "util/utils.h"
 #include "platform/clock.h"
 #include "platform/net.h"
-#include "script/cmdline.h"
+#include "util/cmdline.h"
 #include "script/script_cmds.h"
 #include "script/scripting.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 
 #define OXEL_MODULE "socket_cmd"
 

@@ -1,5 +1,5 @@
-// Script commands on the program's own window, console, keys and servers:
-// TITLE, CLS, CONFIG, FKEY, SENDINPUT, SRVRSETUP, BMPVIEW.
+// Script commands on the program's own window, console and servers: TITLE,
+// CLS, CONFIG, SENDINPUT, SRVRSETUP.
 #pragma once
 
 #include <cstdint>

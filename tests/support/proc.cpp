@@ -140,6 +140,7 @@ ProcResult RunProgram(const std::string& program, const std::vector<std::string>
 }
 
 std::string CliPath() { return OXEL_CLI_PATH; }
+std::string SourceDir() { return OXEL_SOURCE_DIR; }
 
 ProcResult RunCli(const std::vector<std::string>& args, const std::vector<std::string>& env,
                   const std::string& input, int timeoutMs) {

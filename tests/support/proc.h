@@ -48,6 +48,8 @@ ProcResult RunProgram(const std::string& program, const std::vector<std::string>
 ProcResult RunCli(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
                   const std::string& input = "", int timeoutMs = 20000);
 std::string CliPath();
+// The source tree (documentation the tests read, fixtures).
+std::string SourceDir();
 
 // A fresh temporary directory, removed by the destructor.
 class TempDir {

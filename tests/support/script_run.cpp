@@ -2,9 +2,10 @@
 
 #include <sys/stat.h>
 
-#include "app/oxel.h"
+#include "console/screenbuf.h"
+#include "platform/report.h"
 #include "script/scripting.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 
 ScriptHome::ScriptHome() {
     mkdir((home.path() + "/scripts").c_str(), 0755);

@@ -11,10 +11,10 @@
 
 #include "fake_ui.h"
 #include "pty_board.h"
-#include "script/cmdline.h"
+#include "util/cmdline.h"
 #include "script/script_cmds.h"
 #include "script/scripting.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 
 namespace {
 

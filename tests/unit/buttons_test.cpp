@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "config/configrecord.h"
-#include "console/buttons.h"
+#include "app/buttons.h"
 #include "console/keyboard.h"
 #include "fake_ui.h"
 #include "proc.h"

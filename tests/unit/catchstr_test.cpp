@@ -8,7 +8,7 @@
 #include "console/rxpath.h"
 #include "console/screenbuf.h"
 #include "fake_ui.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "app/checksum.h"
+#include "util/checksum.h"
 
 #include <gtest/gtest.h>
 

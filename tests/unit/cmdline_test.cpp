@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "script/cmdline.h"
+#include "util/cmdline.h"
 
 TEST(SplitArgs, Table) {
     struct { const char* line; bool ok; std::vector<std::string> words; } cases[] = {

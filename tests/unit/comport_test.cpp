@@ -17,7 +17,8 @@
 #include <set>
 #include <thread>
 
-#include "app/commands.h"
+#include "console/screenbuf.h"
+#include "util/commands.h"
 #include "app/oxel.h"
 #include "backend/backend.h"
 #include "backend/comport.h"
@@ -26,7 +27,7 @@
 #include "pty_board.h"
 #include "log/srvrtrace.h"
 #include "platform/serial.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 
 namespace {
 

@@ -11,13 +11,14 @@
 #include <string>
 #include <vector>
 
-#include "app/commands.h"
+#include "util/commands.h"
 #include "app/oxel.h"
+#include "app/filemenu.h"
 #include "config/configfile.h"
 #include "config/configrecord.h"
 #include "fake_ui.h"
 #include "proc.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 
 namespace {
 
@@ -626,7 +627,7 @@ TEST_F(ConfigFile, LineBreakInAValueNeverBecomesAKey) {
 }
 
 TEST_F(ConfigFile, FileMenuCommands) {
-    static bool once = (ConfigFileInit(), true);
+    static bool once = (FileMenuInit(), true);
     (void)once;
     int reinitialised = 0;
     CommandRegister({998, "", "", [&] { reinitialised++; }});

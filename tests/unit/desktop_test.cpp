@@ -7,7 +7,7 @@
 
 #include <set>
 
-#include "app/commands.h"
+#include "util/commands.h"
 #include "app/filecheck.h"
 #include "app/mainlayout.h"
 #include "app/oxel.h"
@@ -17,7 +17,7 @@
 #include "fake_ui.h"
 #include "log/srvrtrace.h"
 #include "proc.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 
 namespace {
 

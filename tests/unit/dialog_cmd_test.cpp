@@ -1,7 +1,7 @@
 // DIALOG through the runner: the box types, the questions, the limits.
 #include <gtest/gtest.h>
 
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 #include "script_run.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <thread>
 
-#include "app/editor.h"
+#include "console/editor.h"
 #include "config/configrecord.h"
 #include "fake_ui.h"
 #include "proc.h"

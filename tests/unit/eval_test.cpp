@@ -5,7 +5,7 @@
 #include "fake_ui.h"
 #include "script/eval.h"
 #include "script/scripting.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "proc.h"
 #include "script/expand.h"
 #include "script/scripting.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 
 namespace {
 

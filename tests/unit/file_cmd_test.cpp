@@ -9,7 +9,7 @@
 
 #include "platform/net.h"
 #include "script/file_cmd.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 #include "script_run.h"
 
 namespace {

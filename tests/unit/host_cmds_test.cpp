@@ -11,13 +11,14 @@
 #include <regex>
 #include <thread>
 
+#include "app/fkey_cmd.h"
 #include "config/configrecord.h"
 #include "platform/clock.h"
 #include "platform/globalevent.h"
 #include "platform/net.h"
 #include "script/host_cmds.h"
 #include "script/scripting.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 #include "script/window_cmds.h"
 #include "script_run.h"
 
@@ -61,7 +62,6 @@ TEST(HostCmds, ErrorTexts) {
         {"CONFIG keepalive 5\n", "Keepalive non-zero interval requires a script\n"},
         {"CONFIG keepalive -5 x.scr\n", "Keepalive interval cannot be negative\n"},
         {"CONFIG color bkgnd_restore\n", "Restore requires prior save\r\n\n"},
-        {"FKEY -c 13\n", "Parameter error\n"},
         {"SRVRSETUP TFTP\n", "Command failed\n"},
         {"TITLE a b\n", "Incorrect number of arguments\n"},
     });
@@ -190,6 +190,7 @@ TEST(HostCmds, WolSendsTheMagicPacket) {
 
 TEST(WindowCmds, TitleConfigAndKeys) {
     ScriptHome h;
+    FkeyCmdInit();
     EXPECT_EQ(h.Run("TITLE \"Bench 3\"\n"), "");
     EXPECT_EQ(h.ui.Title(), "Bench 3");
     EXPECT_EQ(h.Run("TITLE -t banner\n"), "TITLE -t: telnet server not available in this build\n");
@@ -212,6 +213,8 @@ TEST(WindowCmds, TitleConfigAndKeys) {
     EXPECT_STREQ(g_cfg.FKEY_LABEL[1], "Reset");
     EXPECT_EQ(h.Run("FKEY -c 3\n"), "");
     EXPECT_EQ(h.Var("FKEY"), "0");
+    EXPECT_EQ(h.Run("FKEY -c 13\n"), "Parameter error\n");
+    EXPECT_EQ(h.Var("FKEY"), "<unset>");
     EXPECT_EQ(ParsePeriod("2"), 120);
     EXPECT_EQ(ParsePeriod("1:75"), std::nullopt);
 }

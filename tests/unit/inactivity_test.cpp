@@ -1,4 +1,5 @@
-#include "backend/inactivity.h"
+#include "console/screenbuf.h"
+#include "script/inactivity.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/commands.h"
+#include "util/commands.h"
 #include "app/oxel.h"
 #include "config/configrecord.h"
 #include "console/keyboard.h"

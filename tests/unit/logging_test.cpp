@@ -11,10 +11,12 @@
 
 #include "config/configrecord.h"
 #include "fake_ui.h"
+#include "console/rxpath.h"
 #include "log/logging.h"
 #include "log/ltlogging.h"
 #include "log/srvrtrace.h"
 #include "platform/clock.h"
+#include "script/log_cmd.h"
 
 namespace {
 
@@ -183,9 +185,9 @@ TEST_F(Logging, LogCommand) {
     for (const auto& c : cases) EXPECT_EQ(Log(c.words), c.rc) << (c.words.empty() ? "" : c.words[0]);
 
     EXPECT_EQ(Log({"screenoff"}), 0);
-    EXPECT_FALSE(LogScreenEnabled());
+    EXPECT_FALSE(RxScreenOutput());
     EXPECT_EQ(Log({"screenon"}), 0);
-    EXPECT_TRUE(LogScreenEnabled());
+    EXPECT_TRUE(RxScreenOutput());
 
     g_cfg.LOGGING_OMITHDR = 1;
     EXPECT_EQ(Log({"-d", "1", "on", path}), 0);

@@ -8,7 +8,7 @@
 
 #include "script/lua_glue.h"
 #include "script/scripting.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 #include "script_run.h"
 
 namespace {

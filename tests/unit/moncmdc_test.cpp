@@ -1,3 +1,4 @@
+#include "console/screenbuf.h"
 #include "backend/moncmdc.h"
 
 #include <gtest/gtest.h>

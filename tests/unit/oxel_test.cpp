@@ -1,3 +1,5 @@
+#include "app/wiring.h"
+#include "console/screenbuf.h"
 #include "app/oxel.h"
 
 #include <gtest/gtest.h>
@@ -7,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "app/commands.h"
+#include "util/commands.h"
 #include "config/configrecord.h"
 #include "fake_ui.h"
 #include "proc.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 
 namespace {
 
@@ -309,6 +311,7 @@ protected:
     void SetUp() override {
         ShellVarClear();
         ShellVarInit();
+        AppWireHooks();
     }
     void TearDown() override {
         SetFrameInitialised(false);
@@ -379,12 +382,17 @@ TEST_F(Reports, ConsolePrintfOnlyOnceInitialised) {
     EXPECT_EQ(ui.Console(), big + "|7");
 }
 
-void ExitHookMark() { fprintf(stderr, "exit-hook-ran\n"); }
+void FirstStep() { fprintf(stderr, "first-"); }
+void SecondStep() { fprintf(stderr, "second\n"); }
 
-TEST(ProgramExitTest, EndsWithCodeAfterTheHook) {
-    SetExitHook(ExitHookMark);
-    EXPECT_EXIT(ProgramExit(3), ::testing::ExitedWithCode(3), "exit-hook-ran");
-    SetExitHook(nullptr);
+TEST(ProgramExitTest, EndsWithCodeAfterTheStepsInOrder) {
+    EXPECT_EXIT(
+        {
+            ProgramExitAddStep(FirstStep);
+            ProgramExitAddStep(SecondStep);
+            ProgramExit(3);
+        },
+        ::testing::ExitedWithCode(3), "first-second");
 }
 
 }  // namespace

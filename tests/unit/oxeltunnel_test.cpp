@@ -1,3 +1,5 @@
+#include "app/wiring.h"
+#include "console/screenbuf.h"
 #include "backend/oxeltunnel.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +17,7 @@ class TunnelTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ConfigInitDefaults();
+        AppWireHooks();
         SetFrameInitialised(true);
     }
     void TearDown() override {

@@ -1,3 +1,4 @@
+#include "console/screenbuf.h"
 #include "backend/plinkfe.h"
 
 #include <gtest/gtest.h>
@@ -7,13 +8,13 @@
 #include <string>
 
 #include "app/oxel.h"
-#include "app/utils.h"
+#include "util/utils.h"
 #include "config/configrecord.h"
 #include "fake_ui.h"
 #include "log/srvrtrace.h"
 #include "loopback_peer.h"
 #include "proc.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "console/screenbuf.h"
 #include "fake_ui.h"
 #include "log/srvrtrace.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 
 namespace {
 

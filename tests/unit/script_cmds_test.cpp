@@ -1,3 +1,4 @@
+#include "console/screenbuf.h"
 #include "script/script_cmds.h"
 
 #include <gtest/gtest.h>
@@ -6,8 +7,8 @@
 #include "fake_ui.h"
 #include "script/banner.h"
 #include "script/catchstr.h"
-#include "script/cmdline.h"
-#include "script/shellvar.h"
+#include "util/cmdline.h"
+#include "config/shellvar.h"
 
 namespace {
 

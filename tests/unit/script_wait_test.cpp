@@ -12,13 +12,14 @@
 #include <string>
 #include <thread>
 
+#include "console/screenbuf.h"
 #include "app/oxel.h"
 #include "backend/backend.h"
 #include "config/configrecord.h"
 #include "fake_ui.h"
 #include "pty_board.h"
 #include "script/scripting.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 
 namespace {
 

@@ -63,7 +63,7 @@ TEST(ScriptingDocs, ExamplesRunAsPrinted) {
     SetInstallDir(home.path());
     InitScripting();
     ScriptSetHandler("ECHO", Echo);
-    auto blocks = FencedBlocks(std::string(OXEL_SOURCE_DIR) + "/docs/scripting.md");
+    auto blocks = FencedBlocks(SourceDir() + "/docs/scripting.md");
     int run = 0;
     for (size_t i = 0; i < blocks.size(); i++) {
         const Block& b = blocks[i];

@@ -12,13 +12,14 @@
 #include <mutex>
 #include <thread>
 
-#include "app/commands.h"
+#include "console/screenbuf.h"
+#include "util/commands.h"
 #include "app/oxel.h"
 #include "config/configrecord.h"
 #include "fake_ui.h"
 #include "proc.h"
 #include "script/scripting.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 
 namespace {
 

@@ -1,4 +1,5 @@
-#include "script/shellvar.h"
+#include "config/shellvar.h"
+#include "script/expand.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/commands.h"
+#include "util/commands.h"
 #include "app/oxel.h"
 #include "config/configrecord.h"
 #include "console/screenbuf.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/net.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 #include "script/socket_cmd.h"
 #include "script_run.h"
 

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/commands.h"
+#include "util/commands.h"
 #include "config/configrecord.h"
 #include "fake_ui.h"
 #include "log/srvrtrace.h"

@@ -1,3 +1,4 @@
+#include "console/screenbuf.h"
 #include "backend/telnetc.h"
 
 #include <gtest/gtest.h>
@@ -12,7 +13,7 @@
 #include "loopback_peer.h"
 #include "proc.h"
 #include "platform/process.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 
 namespace {
 

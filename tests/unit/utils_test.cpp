@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/utils.h"
+#include "util/utils.h"
 
 TEST(Escapes, Table) {
     struct { const char* in; std::string out; } cases[] = {

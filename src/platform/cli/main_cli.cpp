@@ -43,7 +43,7 @@ void AtFatalExit() {
 int main(int argc, char** argv) {
     ShutdownOnSignals();
     static CliUi face;
-    SetExitHook(AtFatalExit);
+    ProgramExitAddStep(AtFatalExit);
     int status = OxelStart(argc, argv, face);
     if (status >= 0) return status;
     CliStartInput();

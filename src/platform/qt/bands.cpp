@@ -6,7 +6,7 @@
 #include <QStyleOptionButton>
 
 #include "app/mainlayout.h"
-#include "console/buttons.h"
+#include "app/buttons.h"
 
 namespace {
 

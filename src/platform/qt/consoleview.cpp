@@ -1,4 +1,5 @@
 #include "platform/qt/consoleview.h"
+#include "util/cmdids.h"
 
 #include <QApplication>
 #include <QFontDatabase>
@@ -13,7 +14,7 @@
 #include <QWheelEvent>
 #include <vector>
 
-#include "app/commands.h"
+#include "util/commands.h"
 #include "app/oxel.h"
 #include "config/configrecord.h"
 #include "console/keyboard.h"
@@ -253,7 +254,7 @@ void ConsoleView::mousePressEvent(QMouseEvent* e) {
         return;
     }
     if (g_cfg.RIGHT_BTTN_PASTE)
-        CommandDispatch(432);
+        CommandDispatch(CMD_PASTE);
     else
         ContextMenu(e->globalPosition().toPoint());
 }

@@ -19,12 +19,12 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
-#include "app/commands.h"
+#include "util/commands.h"
 #include "app/mainlayout.h"
 #include "app/oxel.h"
 #include "app/statusbar.h"
 #include "app/toolbar.h"
-#include "backend/inactivity.h"
+#include "script/inactivity.h"
 #include "console/capture.h"
 #include "console/screenbuf.h"
 #include "console/vt100.h"

@@ -1,5 +1,5 @@
 // Config -> Buttons...: the sixteen buttons' labels, texts, script flags and colours.
-#include "console/buttons.h"
+#include "app/buttons.h"
 #include "platform/qt/keyeditor.h"
 #include "platform/qt/qt_ui.h"
 

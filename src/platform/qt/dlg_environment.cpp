@@ -6,7 +6,7 @@
 #include <QLineEdit>
 
 #include "platform/qt/qt_ui.h"
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Config -> Function Keys...: F1-F12 texts and script flags, F2-F9 labels and colours.
-#include "console/buttons.h"
+#include "app/buttons.h"
 #include "platform/qt/keyeditor.h"
 #include "platform/qt/qt_ui.h"
 

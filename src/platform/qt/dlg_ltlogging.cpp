@@ -10,8 +10,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/editor.h"
-#include "app/utils.h"
+#include "console/editor.h"
+#include "util/utils.h"
 #include "config/configrecord.h"
 #include "log/ltlogging.h"
 #include "platform/qt/qt_ui.h"

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "config/configrecord.h"
+#include "util/cmdids.h"
 #include "console/screenbuf.h"
 #include "platform/qt/qt_ui.h"
 #include "platform/ui.h"
@@ -164,8 +165,8 @@ void OpenMisc(QWidget* parent) {
     // configuration's name in it until the next load).
     if (std::string(g_cfg.TITLEBAR) != "Oxel") ui().SetTitle(g_cfg.TITLEBAR);
     for (const Colour& c : *colours) *c.key = c.value;
-    ui().MenuCheck(474, g_cfg.RIGHT_BTTN_PASTE != 0);
-    ui().MenuCheck(482, g_cfg.CONSOLE_READONLY != 0);
+    ui().MenuCheck(CMD_RTBTNPASTE, g_cfg.RIGHT_BTTN_PASTE != 0);
+    ui().MenuCheck(CMD_READONLY, g_cfg.CONSOLE_READONLY != 0);
     ui().ConsoleInvalidate();
     ui().StatusRefresh();
 }

@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "config/configrecord.h"
+#include "util/cmdids.h"
 #include "log/logging.h"
 #include "platform/qt/qt_ui.h"
 #include "platform/ui.h"
@@ -67,7 +68,7 @@ void OpenTimestamp(QWidget* parent) {
     g_cfg.TSTAMP_CUSTOM = custom->isChecked();
     g_cfg.TSTAMP_FORMAT_IDX = std::max(0, list->currentRow());
     CFG_SET_STRING(g_cfg.TSTAMP_CUSTOM_FORMAT, format->text().toStdString().c_str());
-    ui().MenuCheck(954, g_cfg.TSTAMP_ENABLED != 0);
+    ui().MenuCheck(CMD_TB_TIMESTAMP, g_cfg.TSTAMP_ENABLED != 0);
 }
 
 }  // namespace

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "config/configrecord.h"
-#include "console/buttons.h"
+#include "app/buttons.h"
 
 namespace {
 

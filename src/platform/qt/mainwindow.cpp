@@ -16,7 +16,7 @@
 #include <QTextDocument>
 #include <QVBoxLayout>
 
-#include "app/commands.h"
+#include "util/commands.h"
 #include "config/configrecord.h"
 #include "console/screenbuf.h"
 #include "console/vt100.h"

@@ -31,8 +31,8 @@
 #include <vector>
 #include <memory>
 
-#include "app/commands.h"
-#include "app/utils.h"
+#include "util/commands.h"
+#include "util/utils.h"
 #include "console/rxpath.h"
 #include "log/srvrtrace.h"
 #include "platform/qt/bands.h"

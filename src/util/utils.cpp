@@ -1,4 +1,4 @@
-#include "app/utils.h"
+#include "util/utils.h"
 
 #include <openssl/evp.h>
 #include <unistd.h>

@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-// The build's revision number, published as SVNREV and in error reports.
-constexpr int kSvnRevision = 1437;
+#include "platform/report.h"   // kSvnRevision
+
 
 // Flag bits of a variable.
 enum : int { SHELLVAR_EXPORTED = 1, SHELLVAR_HIDDEN = 2 };
@@ -19,8 +19,6 @@ enum : int { SHELLVAR_EXPORTED = 1, SHELLVAR_HIDDEN = 2 };
 int ShellVarInit();
 // Removes every variable and frees every entry (a fresh store).
 void ShellVarClear();
-// Registers Config -> Environment -> Set and Display.
-void ShellVarMenuInit();
 
 // THISSCRIPTDIR, THISSCRIPTNAME and OXEL_BACKEND are computed at each lookup
 // and never stored.
@@ -37,8 +35,9 @@ int shell_export(const char* name, bool on);
 int shell_hide(const char* name, bool on);
 // Flags of a variable, -1 when it does not exist.
 int shell_flags(const char* name);
-// Prints the table to the console; returns the number of variables.
-int shell_list();
+// The listing of every variable as the console shows it; returns the
+// number of variables.
+int ShellListText(std::string& text);
 // Exported, not hidden variables in list order (what a saved configuration keeps).
 std::vector<std::pair<std::string, std::string>> shell_exported();
 

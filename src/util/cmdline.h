@@ -23,3 +23,10 @@ void script_getopt_reset();
 // Returns the option letter, '?' on an error (the command's error text is
 // set), or -1 when the options end.
 int script_getopt(int argc, char** argv, const char* optstring);
+
+// The running command's error text, kept per thread (commands run on the
+// script thread and on server threads at once). script_error replaces any
+// earlier text.
+void script_error(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string ScriptErrorText();
+void ScriptErrorClear();

@@ -1,4 +1,4 @@
-#include "app/editor.h"
+#include "console/editor.h"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/oxel.h"
+#include "platform/report.h"
 #include "config/configrecord.h"
 
 extern char** environ;

@@ -1,11 +1,11 @@
-#include "app/checksum.h"
+#include "util/checksum.h"
 
 #include <strings.h>
 
 #include <array>
 #include <cstdio>
 
-#include "app/utils.h"
+#include "util/utils.h"
 
 namespace {
 

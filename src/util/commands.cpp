@@ -1,4 +1,4 @@
-#include "app/commands.h"
+#include "util/commands.h"
 
 #include <mutex>
 

@@ -1,10 +1,11 @@
-#include "backend/inactivity.h"
+#include "script/inactivity.h"
 
 #include <atomic>
 #include <cstdint>
 #include <cstring>
 
-#include "app/oxel.h"
+#include "platform/report.h"
+#include "console/screenbuf.h"
 #include "backend/backend.h"
 #include "config/configrecord.h"
 #include "platform/clock.h"

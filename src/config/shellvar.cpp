@@ -1,4 +1,4 @@
-#include "script/shellvar.h"
+#include "config/shellvar.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -8,13 +8,13 @@
 #include <mutex>
 #include <new>
 
-#include "app/commands.h"
-#include "app/oxel.h"
-#include "backend/inactivity.h"
+#include "util/commands.h"
+#include "platform/report.h"
 #include "config/configrecord.h"
 #include "platform/netinfo.h"
 #include "platform/ui.h"
-#include "script/scripting.h"
+#include "util/cmdline.h"
+#include "util/strformat.h"
 
 namespace {
 
@@ -98,14 +98,6 @@ void ShellVarClear() {
     g_scriptPath.clear();
 }
 
-void ShellVarMenuInit() {
-    CommandRegister({465, "&Config/&Environment", "&Set...",
-                     [] { ui().ShowDialog("Set Environment Variable..."); }});
-    CommandRegister({458, "&Config/&Environment", "&Display", [] {
-                         shell_list();
-                         ShowTimerConfig();
-                     }});
-}
 
 std::optional<std::string> shell_getenv(const char* name) {
     if (!name) return std::nullopt;
@@ -160,22 +152,11 @@ int shell_unsetenv(const char* name) {
 }
 
 int shell_sprintf(const char* name, const char* fmt, ...) {
-    va_list ap, copy;
+    va_list ap;
     va_start(ap, fmt);
-    va_copy(copy, ap);
-    int n = std::vsnprintf(nullptr, 0, fmt, copy);
-    va_end(copy);
-    char* buf = n < 0 ? nullptr : static_cast<char*>(std::malloc(static_cast<size_t>(n) + 1));
-    if (!buf) {
-        va_end(ap);
-        console_printf("shell_sprintf(%s) allocation failed\n", name ? name : "");
-        return -1;
-    }
-    std::vsnprintf(buf, static_cast<size_t>(n) + 1, fmt, ap);
+    std::string value = VStrFormat(fmt, ap);
     va_end(ap);
-    int rc = shell_setenv(name, buf);
-    std::free(buf);
-    return rc < 0 ? -1 : n;
+    return shell_setenv(name, value.c_str()) < 0 ? -1 : static_cast<int>(value.size());
 }
 
 int shell_export(const char* name, bool on) { return SetFlag(name, SHELLVAR_EXPORTED, on); }
@@ -187,9 +168,9 @@ int shell_flags(const char* name) {
     return v ? v->flags : -1;
 }
 
-int shell_list() {
-    // Print from a copy: the console path may log, and the log may look
-    // variables up.
+
+int ShellListText(std::string& text) {
+    text.clear();
     std::vector<ShellVar> used;
     {
         std::lock_guard l(g_mu);
@@ -207,23 +188,23 @@ int shell_list() {
     if (nameWidth > kMaxWidth) nameWidth = kMaxWidth, capped = true;
     if (valueWidth > kMaxWidth) valueWidth = kMaxWidth, capped = true;
 
-    console_printf("\r\n\r\n");
+    text += "\r\n\r\n";
     if (used.empty()) {
-        console_printf("No variables currently set\r\n");
+        text += "No variables currently set\r\n";
         return 0;
     }
-    console_printf("************************************************\r\n");
-    console_printf("  Oxel Shell Variables:\r\n");
-    console_printf("************************************************\r\n\r\n");
+    text += "************************************************\r\n";
+    text += "  Oxel Shell Variables:\r\n";
+    text += "************************************************\r\n\r\n";
     char fmt[64];
     std::snprintf(fmt, sizeof fmt, "  %%%ds: %%-%ds %%s\r\n", static_cast<int>(nameWidth),
                   static_cast<int>(valueWidth));
     for (const auto& v : used)
-        console_printf(fmt, v.name.c_str(), (v.flags & SHELLVAR_HIDDEN) ? "--HIDDEN--" : v.value.c_str(),
-                       (v.flags & SHELLVAR_EXPORTED) ? "!" : "");
-    if (capped) console_printf("\r\n*** At least one variable truncated due to size");
-    if (anyExported) console_printf("\r\n*** ( '!' indicates shell var is exported) *****");
-    console_printf("\r\n************************************************\r\n");
+        text += StrFormat(fmt, v.name.c_str(), (v.flags & SHELLVAR_HIDDEN) ? "--HIDDEN--" : v.value.c_str(),
+                          (v.flags & SHELLVAR_EXPORTED) ? "!" : "");
+    if (capped) text += "\r\n*** At least one variable truncated due to size";
+    if (anyExported) text += "\r\n*** ( '!' indicates shell var is exported) *****";
+    text += "\r\n************************************************\r\n";
     return static_cast<int>(used.size());
 }
 

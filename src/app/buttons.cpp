@@ -1,4 +1,4 @@
-#include "console/buttons.h"
+#include "app/buttons.h"
 
 #include <atomic>
 #include <cstdio>
@@ -7,9 +7,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/editor.h"
+#include "console/editor.h"
 #include "app/oxel.h"
-#include "app/utils.h"
+#include "util/utils.h"
 #include "backend/backend.h"
 #include "config/configrecord.h"
 #include "console/keyboard.h"
