@@ -21,6 +21,7 @@
 #include "log/srvrtrace.h"
 #include "platform/netinfo.h"
 #include "platform/ui.h"
+#include "platform/xinput.h"
 #include "util/cmdline.h"
 #include "script/scripting.h"
 #include "config/shellvar.h"
@@ -314,23 +315,49 @@ int cmd_config(int argc, char** argv) {
 // ---- SENDINPUT ------------------------------------------------------------
 
 int cmd_sendinput(int argc, char** argv) {
-    for (int c; (c = script_getopt(argc, argv, "AbCd:f:mMStv")) != -1;)
-        if (c == '?') return -2;
+    XTypeRequest req;
+    for (int c; (c = script_getopt(argc, argv, "AbCd:f:mMStv")) != -1;) {
+        switch (c) {
+        case 'A': req.alt = true; break;
+        case 'C': req.ctrl = true; break;
+        case 'S': req.shift = true; break;
+        case 'b': req.lower = true; break;
+        case 't': req.terminate = true; break;
+        case 'm': req.minimise = true; break;
+        case 'M': req.maximise = true; break;
+        case 'v': break;  // X always types through the keyboard layout
+        case 'd': {
+            auto ms = ParseSigned(script_optarg);
+            if (!ms || *ms < 0) return -2;
+            req.delayMs = *ms;
+            break;
+        }
+        case 'f': {
+            // CLASS,TITLE with "NULL" for either; no comma: a title alone.
+            std::string spec = script_optarg;
+            size_t comma = spec.find(',');
+            req.find = true;
+            req.cls = comma == std::string::npos ? "" : spec.substr(0, comma);
+            req.title = comma == std::string::npos ? spec : spec.substr(comma + 1);
+            if (req.cls == "NULL") req.cls.clear();
+            if (req.title == "NULL") req.title.clear();
+            break;
+        }
+        default: return -2;
+        }
+    }
     if (argc - script_optind > 1) return -3;
     if (argc - script_optind == 1) {
-        std::string text = ExpandEscapes(std::string(argv[script_optind]));
-        if (text.size() > kSendInputMax) return -2;
+        req.haveText = true;
+        req.text = ExpandEscapes(std::string(argv[script_optind]));
+        if (req.text.size() > kSendInputMax) return -2;
     }
-    const char* display = std::getenv("DISPLAY");
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    if (wayland && *wayland) {
-        script_error("SENDINPUT: typing into other programs' windows is not possible under Wayland");
-    } else if (!display || !*display) {
-        script_error("SENDINPUT: no X display (DISPLAY is not set)");
-    } else {
-        script_error("SENDINPUT: the XTest keystroke path is %s", kNotAvailable);
+    std::string error;
+    if (XTypeInto(req, &error) != 0) {
+        script_error("%s", error.c_str());
+        return -1;
     }
-    return -1;
+    return 0;
 }
 
 // ---- SRVRSETUP ------------------------------------------------------------

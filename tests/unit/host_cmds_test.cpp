@@ -20,6 +20,7 @@
 #include "script/scripting.h"
 #include "config/shellvar.h"
 #include "script/window_cmds.h"
+#include "proc.h"
 #include "script_run.h"
 
 namespace {
@@ -228,6 +229,29 @@ TEST(WindowCmds, SendinputSaysWhyItCannotType) {
     EXPECT_EQ(h.Run("SENDINPUT hello\n"),
               "SENDINPUT: typing into other programs' windows is not possible under Wayland\n");
     unsetenv("WAYLAND_DISPLAY");
+}
+
+}  // namespace
+
+namespace {
+
+// A private X server (Xvfb) and xev's window, which prints every key it gets.
+TEST(WindowCmds, SendinputTypesIntoAnXWindow) {
+    if (access("/usr/bin/Xvfb", X_OK) != 0 || access("/usr/bin/xev", X_OK) != 0) GTEST_SKIP() << "no Xvfb or xev";
+    Proc xvfb("/usr/bin/Xvfb", {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "640x480x24"});
+    ASSERT_TRUE(xvfb.WaitOutput("\n", 10000)) << xvfb.Err();
+    std::string display = ":" + xvfb.Out().substr(0, xvfb.Out().find('\n'));
+    Proc xev("/usr/bin/xev", {}, {"DISPLAY=" + display});
+    ASSERT_TRUE(xev.WaitOutput("MapNotify", 10000)) << xev.Err();
+    ScriptHome h;
+    setenv("DISPLAY", display.c_str(), 1);
+    unsetenv("WAYLAND_DISPLAY");
+    EXPECT_EQ(h.Run("SENDINPUT -f \"NULL,Event Tester\" aB\\r\n"), "");
+    EXPECT_TRUE(xev.WaitOutput("keysym 0x42, B", 10000)) << xev.Out();
+    EXPECT_NE(xev.Out().find("keysym 0x61, a"), std::string::npos);
+    EXPECT_NE(xev.Out().find("keysym 0xff0d, Return"), std::string::npos);
+    EXPECT_EQ(h.Run("SENDINPUT -f \"NULL,No Such Window\" x\n"), "SENDINPUT: FindWindow\n");
+    unsetenv("DISPLAY");
 }
 
 }  // namespace
