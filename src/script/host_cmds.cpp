@@ -300,7 +300,12 @@ int cmd_sleep(int argc, char** argv) {
         KeyboardSetKeyConsumer(nullptr);
         return 0;
     }
-    if (mouse || n != 1) return -2;
+    if (mouse && n == 0) {
+        uint64_t clicks = KeyboardClicks();
+        while (KeyboardClicks() == clicks && WaitMs(kKeyPollMs)) {}
+        return 0;
+    }
+    if (key || mouse || n != 1) return -2;
     char* end = nullptr;
     long ms = std::strtol(argv[script_optind], &end, 0);
     if (end == argv[script_optind] || *end) return -2;

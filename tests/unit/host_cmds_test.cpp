@@ -13,6 +13,7 @@
 
 #include "app/fkey_cmd.h"
 #include "config/configrecord.h"
+#include "console/keyboard.h"
 #include "platform/clock.h"
 #include "platform/globalevent.h"
 #include "platform/net.h"
@@ -46,7 +47,7 @@ TEST(HostCmds, ErrorTexts) {
         {"EVENT 1 SHOUT\n", "Event request (SHOUT) unknown\n\n"},
         {"EVENT 1\n", "Incorrect number of arguments\n"},
         {"SLEEP\n", "Parameter error\n"},
-        {"SLEEP -M\n", "Parameter error\n"},
+        {"SLEEP -M 5\n", "Parameter error\n"},
         {"SLEEP abc\n", "Parameter error\n"},
         {"TIME bogus\n", "Parameter error\n"},
         {"SHELLEXEC Open x\n", "Parameter error\n"},
@@ -95,6 +96,24 @@ TEST(HostCmds, SrvrsetupNamesWhatItCannotDo) {
         EXPECT_EQ(boxes[0].text, c.text);
     }
     EXPECT_EQ(h.Run("SRVRSETUP DHCP off\n"), "SRVRSETUP DHCP: DHCP server not available in this build\n");
+}
+
+TEST(HostCmds, SleepWaitsForAKeyOrAClick) {
+    ScriptHome h;
+    struct {
+        const char* script;
+        void (*act)();
+    } cases[] = {
+        {"SLEEP -K\n", [] { KeyboardKeyDown('a'); }},
+        {"SLEEP -M\n", [] { KeyboardNoteClick(); }},
+    };
+    for (const auto& c : cases) {
+        h.home.Write("scripts/w.scr", c.script);
+        ASSERT_TRUE(run_script("w.scr", nullptr));
+        EXPECT_FALSE(ScriptWaitIdle(150)) << c.script;  // still waiting
+        c.act();
+        EXPECT_TRUE(ScriptWaitIdle(5000)) << c.script;
+    }
 }
 
 TEST(HostCmds, BeepSoundsAndLasts) {
