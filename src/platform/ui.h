@@ -25,6 +25,7 @@ enum UiBoxStyle : unsigned {
     MB_ICONINFORMATION = 0x40,
     MB_ICONMASK = 0xF0,
     MB_SYSTEMMODAL = 0x1000,
+    MB_MODELESS = 0x2000,   // the main window stays usable while the box is open
 };
 
 enum UiAnswer : int {

@@ -122,7 +122,8 @@ int cmd_dialog(int argc, char** argv) {
     for (const auto& b : kBoxes) {
         if (strcasecmp(type, b.type) != 0) continue;
         shell_setenv(a.var.c_str(), "-?-");
-        int id = ui().MessageBox(b.style, a.titled ? a.title : "DIALOG", question);
+        unsigned style = b.style | (a.modeless ? static_cast<unsigned>(MB_MODELESS) : 0u);
+        int id = ui().MessageBox(style, a.titled ? a.title : "DIALOG", question);
         shell_setenv(a.var.c_str(), AnswerWord(id));
         return 0;
     }

@@ -97,6 +97,9 @@ TEST(DialogCmd, LimitsAndModelessQuestions) {
         EXPECT_EQ(h.Boxes()[0].title, c.boxTitle);
         EXPECT_EQ(h.Boxes()[0].text, c.boxText);
     }
+    EXPECT_EQ(h.Run("DIALOG -m YES_NO q\n"), "");
+    ASSERT_EQ(h.Boxes().size(), 1u);
+    EXPECT_EQ(h.Boxes()[0].style, MB_YESNO | MB_MODELESS);
     std::string many = "DIALOG DDLIST q";
     for (int i = 0; i < 25; i++) many += " e" + std::to_string(i);
     EXPECT_EQ(h.Run(many + "\n"), "Too many args.\n\n");

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
@@ -126,7 +127,17 @@ int QtUi::MessageBox(unsigned style, const std::string& title, const std::string
     int answer = IDCANCEL;
     OnGui([&] {
         QMessageBox box(IconFor(style), Q(title), Q(text), ButtonsFor(style), window_);
-        answer = AnswerFor(box.exec());
+        if (!(style & MB_MODELESS)) {
+            answer = AnswerFor(box.exec());
+            return;
+        }
+        // The caller still waits; only the window stays usable meanwhile.
+        box.setWindowModality(Qt::NonModal);
+        QEventLoop loop;
+        QObject::connect(&box, &QMessageBox::finished, &loop, &QEventLoop::quit);
+        box.show();
+        loop.exec();
+        answer = AnswerFor(box.standardButton(box.clickedButton()));
     }, true);
     return answer;
 }
