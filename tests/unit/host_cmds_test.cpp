@@ -14,6 +14,7 @@
 #include "app/fkey_cmd.h"
 #include "config/configrecord.h"
 #include "console/keyboard.h"
+#include "console/screenbuf.h"
 #include "platform/clock.h"
 #include "platform/globalevent.h"
 #include "platform/net.h"
@@ -237,6 +238,22 @@ TEST(WindowCmds, TitleConfigAndKeys) {
     EXPECT_EQ(h.Var("FKEY"), "<unset>");
     EXPECT_EQ(ParsePeriod("2"), 120);
     EXPECT_EQ(ParsePeriod("1:75"), std::nullopt);
+}
+
+TEST(WindowCmds, ClsColoursTheTextFromNowOn) {
+    ScriptHome h;
+    ConsoleInit(30, 80);
+    EXPECT_EQ(h.Run("CLS text=red bkgd=blue\n"), "");
+    EXPECT_EQ(ConsoleCurrentFg(), 0x0000FFu);
+    EXPECT_EQ(ConsoleCurrentBg(), 0xFF0000u);
+    EXPECT_EQ(h.Run("CLS rgbsave text=invert\n"), "");
+    EXPECT_EQ(ConsoleCurrentFg(), 0xFF0000u);
+    EXPECT_EQ(h.Run("CLS rgbrestore fontrgb=0x00ff00\n"), "");
+    EXPECT_EQ(ConsoleCurrentFg(), 0x00FF00u);
+    EXPECT_EQ(ConsoleCurrentBg(), 0xFF0000u);
+    EXPECT_EQ(h.Run("CLS text=reset\n"), "");
+    EXPECT_EQ(ConsoleCurrentFg(), ConsoleTextColour());
+    EXPECT_EQ(ConsoleCurrentBg(), ConsoleBackgroundColour());
 }
 
 TEST(WindowCmds, SendinputSaysWhyItCannotType) {

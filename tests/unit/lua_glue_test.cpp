@@ -38,6 +38,21 @@ TEST_F(Lua, VersionAndCommandLine) {
     EXPECT_EQ(h.Run("LUA -i\n"), "Command failed\n");
 }
 
+TEST_F(Lua, InitVariableAndLibraries) {
+    setenv("LUA_INIT", "x_init = 5", 1);
+    EXPECT_EQ(h.Run("LUA -e \"print(x_init)\"\n"), "");
+    EXPECT_EQ(h.ui.Console(), "5\r\n");
+    EXPECT_EQ(h.Run("LUA -E -e \"print(x_init)\"\n"), "");
+    EXPECT_EQ(h.ui.Console(), "nil\r\n");
+    unsetenv("LUA_INIT");
+    h.home.Write("mymod.lua", "return { v = 'from module' }\n");
+    EXPECT_EQ(h.Run("LUA -e \"package.path='" + h.home.path() + "/?.lua'\" -l mymod -e \"print(mymod.v)\"\n"), "");
+    EXPECT_EQ(h.ui.Console(), "from module\r\n");
+    // Every library is there without a require, oxel among them.
+    EXPECT_EQ(h.Run("LUA -e \"print(type(bit32.band), type(oxel.docmd), type(string.rep), type(os.time))\"\n"), "");
+    EXPECT_EQ(h.ui.Console(), "function\tfunction\tfunction\tfunction\r\n");
+}
+
 TEST_F(Lua, ScriptsReachTheProgramThroughOxel) {
     shell_setenv("FROM_SCRIPT", "bench");
     std::string out = RunLua(
