@@ -2,6 +2,7 @@
 // latency one Oxel instance sees when another sets it), and how fast Lua
 // reaches the program through oxel.getenv/setenv.
 #include <benchmark/benchmark.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -18,6 +19,7 @@ namespace {
 
 void BM_GlobalEventSetToWake(benchmark::State& state) {
     std::string dir = "/tmp/oxel-bench-events-" + std::to_string(getpid());
+    mkdir(dir.c_str(), 0700);
     setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
     for (auto _ : state) {
         GlobalEventReset(5);
@@ -27,7 +29,7 @@ void BM_GlobalEventSetToWake(benchmark::State& state) {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
             GlobalEventSet(5);
         });
-        benchmark::DoNotOptimize(GlobalEventWait(5, 5000));
+        if (GlobalEventWait(5, 5000) != 1) state.SkipWithError("the event did not come");
         setter.join();
     }
 }

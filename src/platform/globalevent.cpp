@@ -1,13 +1,16 @@
 #include "platform/globalevent.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <mutex>
 #include <string>
@@ -16,6 +19,7 @@
 namespace {
 
 constexpr int kPollMs = 5;
+constexpr int kStopCheckMs = 50;
 
 // An event file holds "<state> <pulse count>"; the count lets a pulse wake
 // the waiters of that moment without leaving the event set.
@@ -46,9 +50,13 @@ std::string EventPath(int index) { return g_dir + "/OxelGlobalEvent_" + std::to_
 bool OpenLocked() {
     if (g_usersFd >= 0) return true;
     const char* run = std::getenv("XDG_RUNTIME_DIR");
-    std::string dir = run && *run ? std::string(run) + "/oxel-events"
-                                  : "/tmp/oxel-events-" + std::to_string(getuid());
-    if (!MakeDir(dir)) return false;
+    std::string dir = run && *run ? std::string(run) + "/oxel-events" : "";
+    // A runtime directory that cannot be used falls back to /tmp, as for
+    // every other process of this user in the same place.
+    if (dir.empty() || !MakeDir(dir)) {
+        dir = "/tmp/oxel-events-" + std::to_string(getuid());
+        if (!MakeDir(dir)) return false;
+    }
     g_dir = dir;
     int init = open((dir + "/init.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (init < 0) return false;
@@ -119,15 +127,43 @@ int GlobalEventWait(int index, int ms, const std::atomic<bool>* stop) {
     EventState start;
     if (!WithEvent(index, [&](EventState& s) { start = s; })) return -1;
     if (start.set) return 1;
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms < 0 ? 0 : ms);
-    while (true) {
-        if (stop && stop->load()) return 0;
-        if (ms >= 0 && std::chrono::steady_clock::now() >= end) return 0;
-        std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
-        EventState now;
-        if (!WithEvent(index, [&](EventState& s) { now = s; })) return -1;
-        if (now.set || now.pulses != start.pulses) return 1;
+    // A write to an event file wakes the wait at once (reads, our own
+    // included, do not); the poll's time-out
+    // is only the bound for the stop flag and for a system without inotify.
+    int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    if (watch >= 0 && inotify_add_watch(watch, g_dir.c_str(), IN_MODIFY) < 0) {
+        close(watch);
+        watch = -1;
     }
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms < 0 ? 0 : ms);
+    int result = 0;
+    while (true) {
+        if (stop && stop->load()) break;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        if (ms >= 0 && left.count() <= 0) break;
+        int slice = watch >= 0 ? kStopCheckMs : kPollMs;
+        if (ms >= 0) slice = static_cast<int>(std::min<long>(slice, left.count()));
+        if (watch >= 0) {
+            pollfd p{watch, POLLIN, 0};
+            if (poll(&p, 1, slice) > 0) {
+                char buf[4096];
+                while (read(watch, buf, sizeof buf) > 0) {}
+            }
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(slice));
+        }
+        EventState now;
+        if (!WithEvent(index, [&](EventState& s) { now = s; })) {
+            result = -1;
+            break;
+        }
+        if (now.set || now.pulses != start.pulses) {
+            result = 1;
+            break;
+        }
+    }
+    if (watch >= 0) close(watch);
+    return result;
 }
 
 const char* GlobalEventDir() {
