@@ -49,21 +49,19 @@ int PasteDefault(const char* data, size_t len) {
     w.thread = std::thread([text = std::string(data, len)] { SendDelayed(text.data(), text.size()); });
     return 1;
 }
-void ScriptStopDefault() {
-    script_halt();
-    // The new script may start only when the old one has ended.
-    ScriptWaitIdle(5000);
-}
+// The new script is queued behind the halted one: it starts when that has ended.
+void ScriptStopDefault() { script_halt(); }
 int RunScriptDefault(const char* name) { return run_script(name, nullptr); }
-void DeliverDefault(const char* data, size_t len) {
-    std::vector<uint8_t> out(len * 5 + 16);
-    RxDeliver(reinterpret_cast<const uint8_t*>(data), out.data(), len, out.size());
+// A press runs on the window's thread: the line goes to the script thread.
+int PostLine(const char* line) {
+    ScriptPostLine(line);
+    return 0;
 }
 void HeadersChangedDefault() { ui().Relayout(); }
 
 const ButtonHooks kDefaults{SendDelayed, PasteDefault,     hiresSleep,           ScriptRunning,
-                            ScriptStopDefault,  RunScriptDefault, docmd,                LogInsertTag,
-                            DeliverDefault,     WebsocLabelChanged, HeadersChangedDefault};
+                            ScriptStopDefault,  RunScriptDefault, PostLine,                LogInsertTag,
+                            BackendInjectReceived,     WebsocLabelChanged, HeadersChangedDefault};
 ButtonHooks g_hooks = kDefaults;
 
 std::string Field(const char* s, size_t cap) { return std::string(s, strnlen(s, cap)); }

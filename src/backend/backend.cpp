@@ -1,4 +1,10 @@
 #include "backend/backend.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+
+#include "util/worker.h"
 #include "util/cmdids.h"
 
 #include <atomic>
@@ -95,18 +101,70 @@ void LocalEcho(const char* data, size_t len) {
     ui().ConsoleInvalidate();
 }
 
-// Loopback: written bytes come back as if received, in small blocks.
-void Loopback(const char* data, size_t len) {
-    uint8_t scratch[64 * 5 + 16];
-    while (len) {
-        size_t n = len < 64 ? len : 64;
-        RxDeliver(reinterpret_cast<const uint8_t*>(data), scratch, n, sizeof scratch);
-        data += n;
-        len -= n;
+// The loopback pseudo-port behaves like a port: written bytes are received on
+// its own thread, in small blocks, so a writer (the window typing, a script,
+// the emulator answering a query) never delivers itself and never waits for
+// the received-data lock.
+struct LoopbackPort {
+    std::mutex mu;
+    std::condition_variable cv;
+    std::string pending;
+    bool delivering = false;
+    WorkerThread worker;
+};
+constexpr size_t kLoopbackMax = 4 << 20;   // what a writer may run ahead of delivery
+
+LoopbackPort& Lp() {
+    static LoopbackPort* p = new LoopbackPort;   // the thread may outlive static destruction
+    return *p;
+}
+
+void LoopbackReceiver(const std::atomic<bool>& stop) {
+    LoopbackPort& lp = Lp();
+    std::unique_lock l(lp.mu);
+    while (!stop) {
+        if (lp.pending.empty()) {
+            lp.cv.wait_for(l, std::chrono::milliseconds(200));
+            continue;
+        }
+        std::string data;
+        data.swap(lp.pending);
+        lp.delivering = true;
+        l.unlock();
+        uint8_t scratch[64 * 5 + 16];
+        for (size_t at = 0; at < data.size(); at += 64) {
+            size_t n = std::min<size_t>(64, data.size() - at);
+            RxDeliver(reinterpret_cast<const uint8_t*>(data.data() + at), scratch, n, sizeof scratch);
+        }
+        l.lock();
+        lp.delivering = false;
+        lp.cv.notify_all();
     }
 }
 
+void Loopback(const char* data, size_t len) {
+    LoopbackPort& lp = Lp();
+    std::lock_guard l(lp.mu);
+    if (lp.pending.size() + len > kLoopbackMax) {
+        TracePrintf(TRC_ALWAYS, "Loopback: %zu bytes dropped (receiver behind)", len);
+        return;
+    }
+    lp.pending.append(data, len);
+    if (!lp.worker.Running()) lp.worker.Start(LoopbackReceiver);
+    lp.cv.notify_all();
+}
+
 }  // namespace
+
+bool BackendLoopbackDrain(int ms) {
+    LoopbackPort& lp = Lp();
+    std::unique_lock l(lp.mu);
+    return lp.cv.wait_for(l, std::chrono::milliseconds(ms), [&] { return lp.pending.empty() && !lp.delivering; });
+}
+
+void BackendLoopbackStop() { Lp().worker.Stop(2000); }
+
+void BackendInjectReceived(const char* data, size_t len) { Loopback(data, len); }
 
 bool BackendConnected() { return ComConnected() || g_otherUp.load(); }
 void BackendMarkConnected(bool up) {

@@ -9,6 +9,15 @@
 enum : int { BACKEND_NONE = 0, BACKEND_COM = 1, BACKEND_TELNET = 2, BACKEND_MONCMD = 3, BACKEND_PLINK = 4 };
 
 // Sends bytes to the active backend: 1 sent (or taken by TEST/LPBK), 0 failed.
+// The loopback pseudo-port receives on its own thread: waits up to ms until
+// everything written has been delivered; the stop ends that thread.
+bool BackendLoopbackDrain(int ms);
+void BackendLoopbackStop();
+// Bytes to be received as if the target sent them (@@@TEST), delivered on
+// the loopback receiver's thread: the caller never waits for the
+// received-data lock.
+void BackendInjectReceived(const char* data, size_t len);
+
 int BackendWrite(const char* data, size_t len);
 // 1/0. A failed COM port open leaves errno: ENOENT not found, EBUSY in use,
 // EACCES no permission (ENODEV: COMPORT 1026 found no port).

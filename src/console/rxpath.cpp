@@ -58,21 +58,22 @@ std::atomic<RxFilterFn> g_filter{nullptr};
 std::once_flag g_filterOnce;
 void* g_filterLib = nullptr;
 
-// Waits up to 10 seconds for the lock; a delivery that could not get it is
-// still processed, with a trace line.
+// The lock is always taken. Nothing that holds it waits for anything, so a
+// delivery that has waited 10 seconds means something is wrong: it says so
+// in the trace and goes on waiting. Inside, nothing may ask the user.
 class BfbeLock {
 public:
-    BfbeLock() : held_(g_bfbe.try_lock_for(std::chrono::seconds(10))) {
-        if (!held_) TracePrintf(TRC_ALWAYS, "WaitforBFBE timeout");
+    BfbeLock() {
+        if (g_bfbe.try_lock_for(std::chrono::seconds(10))) return;
+        TracePrintf(TRC_ALWAYS, "WaitforBFBE: received-data lock held for over 10 s");
+        g_bfbe.lock();
     }
-    ~BfbeLock() {
-        if (held_) g_bfbe.unlock();
-    }
+    ~BfbeLock() { g_bfbe.unlock(); }
     BfbeLock(const BfbeLock&) = delete;
     BfbeLock& operator=(const BfbeLock&) = delete;
 
 private:
-    bool held_;
+    NoWaitScope noWait_;
 };
 
 bool Printable(uint8_t b) {

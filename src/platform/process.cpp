@@ -273,20 +273,3 @@ void ProcClose(ChildProcess& child) {
     CloseFd(child.wakeR);
     CloseFd(child.wakeW);
 }
-
-bool JoinThreadWithin(std::thread& t, const std::atomic<bool>& done, int ms) {
-    if (!t.joinable()) return true;
-    if (t.get_id() == std::this_thread::get_id()) {
-        t.detach();
-        return false;
-    }
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!done.load() && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    if (done.load()) {
-        t.join();
-        return true;
-    }
-    t.detach();
-    return false;
-}

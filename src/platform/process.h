@@ -5,11 +5,11 @@
 
 #include <sys/types.h>
 
-#include <atomic>
 #include <cstddef>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "util/worker.h"   // JoinThreadWithin, for the modules that run readers
 
 struct SpawnOptions {
     bool pty = true;            // else pipes: stdin, and stdout+stderr together
@@ -55,9 +55,3 @@ int ProcExited(ChildProcess& child);
 // Terminates a running child (hang-up and terminate, then kill after a short
 // grace), reaps it and closes every descriptor. Any reader must have left.
 void ProcClose(ChildProcess& child);
-
-// Joins a worker thread that sets done as its last act, waiting at most ms.
-// A worker still busy then (for example waiting for the user to answer its
-// message box while the caller is the user-interface thread) is detached and
-// ends on its own. True when it was joined.
-bool JoinThreadWithin(std::thread& t, const std::atomic<bool>& done, int ms);

@@ -13,7 +13,11 @@
 #include <mutex>
 #include <vector>
 
+#include <condition_variable>
+#include <deque>
+
 #include "platform/ui.h"
+#include "util/worker.h"
 #include "util/strformat.h"
 
 namespace {
@@ -36,6 +40,66 @@ std::string ExecutableDir() {
 std::string HomeFromEnvironment() {
     const char* home = std::getenv("OXEL_HOME");
     return home && *home ? home : ExecutableDir();
+}
+
+thread_local int t_noWait = 0;
+
+struct PostedBox {
+    unsigned style;
+    std::string title, text;
+};
+
+struct BoxQueue {
+    std::mutex mu;
+    std::condition_variable cv;
+    std::deque<PostedBox> boxes;
+    bool showing = false;
+    WorkerThread worker;
+};
+
+BoxQueue& Boxes() {
+    static BoxQueue* q = new BoxQueue;   // lives to the end: a box may be open at exit
+    return *q;
+}
+
+void ShowPostedBoxes(const std::atomic<bool>& stop) {
+    BoxQueue& q = Boxes();
+    std::unique_lock l(q.mu);
+    while (!stop) {
+        if (q.boxes.empty()) {
+            q.cv.wait_for(l, std::chrono::milliseconds(200));
+            continue;
+        }
+        PostedBox b = std::move(q.boxes.front());
+        q.boxes.pop_front();
+        q.showing = true;
+        l.unlock();
+        ui().MessageBox(b.style, b.title, b.text);
+        l.lock();
+        q.showing = false;
+        q.cv.notify_all();
+    }
+}
+
+// The answer a question gets when nobody may be asked.
+int NegativeAnswer(unsigned style) {
+    switch (style & MB_TYPEMASK) {
+    case MB_YESNO: return IDNO;
+    case MB_OK: return IDOK;
+    case MB_ABORTRETRYIGNORE: return IDABORT;
+    default: return IDCANCEL;
+    }
+}
+
+// Every box goes through here.
+int ShowBox(unsigned style, const std::string& title, const std::string& text) {
+    if (!InNoWaitScope()) return ui().MessageBox(style, title, text);
+    if ((style & MB_TYPEMASK) != MB_OK) {
+        std::fprintf(stderr, "%s\n", UiBoxLine(title + " (not asked while receiving)", text).c_str());
+        return NegativeAnswer(style);
+    }
+    PostMessageBox(style, title, text);
+    return IDOK;
 }
 
 ErrorReportRoutes Routes() {
@@ -80,15 +144,15 @@ void ErrorReport(const char* file, int line, const char* fmt, ...) {
         routes.remote(remote.data(), remote.size());
     }
     if (!routes.console || !routes.console(caption, sys))
-        ui().MessageBox(MB_OK | MB_ICONERROR | MB_SYSTEMMODAL, caption, sys.empty() ? text : sys);
+        ShowBox(MB_OK | MB_ICONERROR | MB_SYSTEMMODAL, caption, sys.empty() ? text : sys);
     errno = err;
 }
 
 void ErrorReportCode(int code, const char* text) {
     if (code > 0)
-        ui().MessageBox(MB_OK | MB_ICONERROR, std::string("ERROR: ") + text, std::strerror(code));
+        ShowBox(MB_OK | MB_ICONERROR, std::string("ERROR: ") + text, std::strerror(code));
     else
-        ui().MessageBox(MB_OK | MB_ICONERROR, "ERROR", text);
+        ShowBox(MB_OK | MB_ICONERROR, "ERROR", text);
 }
 
 int OxelMessageBox(const char* title, const char* fmt, ...) {
@@ -98,7 +162,7 @@ int OxelMessageBox(const char* title, const char* fmt, ...) {
     int n = std::vsnprintf(buf, sizeof buf, fmt, ap);
     va_end(ap);
     if (n < 0) buf[0] = 0;
-    ui().MessageBox(MB_OK | MB_SYSTEMMODAL, title, buf);
+    ShowBox(MB_OK | MB_SYSTEMMODAL, title, buf);
     return n < 0 ? 0 : std::min<int>(n, sizeof buf - 1);
 }
 
@@ -108,7 +172,25 @@ int OxelMessageBoxStyle(unsigned style, const char* title, const char* fmt, ...)
     va_start(ap, fmt);
     if (std::vsnprintf(buf, sizeof buf, fmt, ap) < 0) buf[0] = 0;
     va_end(ap);
-    return ui().MessageBox(style | MB_SYSTEMMODAL, title, buf);
+    return ShowBox(style | MB_SYSTEMMODAL, title, buf);
+}
+
+NoWaitScope::NoWaitScope() { ++t_noWait; }
+NoWaitScope::~NoWaitScope() { --t_noWait; }
+bool InNoWaitScope() { return t_noWait > 0; }
+
+void PostMessageBox(unsigned style, const std::string& title, const std::string& text) {
+    BoxQueue& q = Boxes();
+    std::lock_guard l(q.mu);
+    q.boxes.push_back({style, title, text});
+    if (!q.worker.Running()) q.worker.Start(ShowPostedBoxes);
+    q.cv.notify_all();
+}
+
+bool FlushPostedBoxes(int ms) {
+    BoxQueue& q = Boxes();
+    std::unique_lock l(q.mu);
+    return q.cv.wait_for(l, std::chrono::milliseconds(ms), [&] { return q.boxes.empty() && !q.showing; });
 }
 
 void ProgramExitAddStep(void (*step)()) {

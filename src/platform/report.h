@@ -39,6 +39,22 @@ int OxelMessageBox(const char* title, const char* fmt, ...) __attribute__((forma
 int OxelMessageBoxStyle(unsigned style, const char* title, const char* fmt, ...)
     __attribute__((format(printf, 3, 4)));
 
+// While a thread holds a NoWaitScope (the received-data path does, for the
+// whole delivery) nothing may wait for the user: boxes are queued and shown
+// by the report thread, and questions get their negative answer (No, else
+// Cancel, else OK) with a trace of what was not asked.
+struct NoWaitScope {
+    NoWaitScope();
+    ~NoWaitScope();
+    NoWaitScope(const NoWaitScope&) = delete;
+    NoWaitScope& operator=(const NoWaitScope&) = delete;
+};
+bool InNoWaitScope();
+// Shows a box from the report thread; never blocks.
+void PostMessageBox(unsigned style, const std::string& title, const std::string& text);
+// Waits up to ms for posted boxes to be answered (shutdown, tests).
+bool FlushPostedBoxes(int ms);
+
 // The one exit routine every fatal path calls: runs the registered exit steps
 // in the order they were registered, then ends the process. Does not return.
 [[noreturn]] void ProgramExit(int code);

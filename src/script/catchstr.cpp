@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -11,6 +12,7 @@
 #include "console/rxpath.h"
 #include "log/srvrtrace.h"
 #include "script/scripting.h"
+#include "script/scriptthread.h"
 #include "config/shellvar.h"
 
 namespace {
@@ -27,6 +29,7 @@ std::mutex g_mu;
 std::vector<CatchString> g_table;
 CatchConfig g_cfg;
 std::atomic<bool> g_active{false};
+std::atomic<bool> g_scriptPending{false};   // a catch script without -a has not ended yet
 
 void ResetMatch(CatchString& s) {
     s.pos = 0;
@@ -73,45 +76,39 @@ std::string EscapeQuotes(const std::string& in) {
     return out;
 }
 
-// Waits (polling every 10 ms) until no script runs; limit 0 waits for good.
-bool WaitScriptsIdle(int limitMs) {
-    for (int waited = 0; ScriptRunning(); waited += 10) {
-        if (limitMs > 0 && waited >= limitMs) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
-
-// What happens when a string is complete; runs without the table lock, so
-// the catch script may itself change the table.
+// What happens when a string is complete. Called from the received-data
+// path, so it never waits: the catch script is handed to the script thread
+// (after a halt of the running script, which ends first). Without -a, no
+// further string is matched until the catch script has ended.
 void Completed(const std::string& captured, const CatchConfig& cfg) {
     if (cfg.tagging) RxSetLineTagPending();
+    std::string value = cfg.escapeQuotes ? EscapeQuotes(captured) : captured;
     if (cfg.script.empty()) {
         if (!cfg.tagging) {
             std::lock_guard l(g_mu);
             ClearLocked();
         }
-        shell_setenv("CATCHSTRING", (cfg.escapeQuotes ? EscapeQuotes(captured) : captured).c_str());
+        shell_setenv("CATCHSTRING", value.c_str());
         return;
     }
-    if (cfg.stopRunning && ScriptRunning()) {
-        script_halt();
-        // The runner forces the end 4 s after a halt; give it that long.
-        WaitScriptsIdle(6000);
-    }
-    shell_setenv("CATCHSTRING", (cfg.escapeQuotes ? EscapeQuotes(captured) : captured).c_str());
+    if (cfg.stopRunning && ScriptRunning()) script_halt();
+    // Matching resumes when the job is gone: run, or dropped by a Halt.
+    std::shared_ptr<void> pending;
     if (cfg.async) {
         std::lock_guard l(g_mu);
         ClearLocked();
+    } else {
+        g_scriptPending = true;
+        pending = std::shared_ptr<void>(nullptr, [](void*) { g_scriptPending = false; });
     }
-    if (!run_script(cfg.script.c_str(), nullptr)) {
-        OxelMessageBox("Catch script failed to run", "%s", cfg.script.c_str());
-        std::lock_guard l(g_mu);
-        ClearLocked();
-        return;
-    }
-    // Without -a the reader stops here until the catch script has ended.
-    if (!cfg.async) WaitScriptsIdle(0);
+    ScriptThreadPost([script = cfg.script, value, pending] {
+        shell_setenv("CATCHSTRING", value.c_str());
+        if (!run_script(script.c_str(), nullptr)) {
+            OxelMessageBox("Catch script failed to run", "%s", script.c_str());
+            std::lock_guard l(g_mu);
+            ClearLocked();
+        }
+    });
 }
 
 }  // namespace
@@ -205,7 +202,7 @@ std::string CatchShowText() {
 bool CatchActive() { return g_active; }
 
 void CatchFeedByte(char c) {
-    if (!g_active) return;
+    if (!g_active || g_scriptPending) return;
     std::vector<std::string> done;
     CatchConfig cfg;
     {

@@ -1,5 +1,4 @@
 #include "script/scripting.h"
-#include "script/script_cmds.h"
 
 #include <strings.h>
 #include <sys/stat.h>
@@ -40,6 +39,8 @@
 #include "script/file_cmd.h"
 #include "script/host_cmds.h"
 #include "script/lua_glue.h"
+#include "script/script_cmds.h"
+#include "script/scriptthread.h"
 #include "config/shellvar.h"
 #include "script/socket_cmd.h"
 #include "script/window_cmds.h"
@@ -413,6 +414,7 @@ void ForceWatch(uint64_t generation) {
         });
         if (idle) return;
         TracePrintf(TRC_ALWAYS, "Forced script termination");
+        ScriptThreadAbandon();
         for (auto& c : R().levels) c->stop = true;
         R().levels.clear();
         R().generation++;
@@ -686,6 +688,30 @@ void PatternReset() {
     R().countLeft = 0;
 }
 
+// Runs a script as a new level on the script thread: nested when another
+// level runs, else the first one. 1 ran, 0 refused (too deep).
+int RunLevel(const std::shared_ptr<RunContext>& ctx) {
+    bool first = false, tooDeep = false;
+    {
+        std::lock_guard l(R().mu);
+        tooDeep = static_cast<int>(R().levels.size()) >= kMaxRunDepth;
+        if (!tooDeep) {
+            first = R().levels.empty();
+            if (first) R().halting = false;
+            ctx->generation = R().generation;
+            R().levels.push_back(ctx);
+            PublishPathLocked();
+        }
+    }
+    if (tooDeep) {
+        OxelMessageBox("Script Error", "Maximum Run Depth Exceeded");
+        return 0;
+    }
+    if (first) MenusRunning();
+    RunLoop(ctx);
+    return 1;
+}
+
 }  // namespace
 
 // ---- Public entry points ----------------------------------------------------------
@@ -801,46 +827,31 @@ int run_script(const char* nameIn, const char* tagIn) {
         IndexLines(*ctx);
     }
     CFG_SET_STRING(g_cfg.LAST_SCRIPTNAME, full.c_str());
-    bool nested;
-    {
-        std::lock_guard l(R().mu);
-        if (static_cast<int>(R().levels.size()) >= kMaxRunDepth) {
-            nested = false;
-            ctx.reset();
-        } else {
-            nested = !R().levels.empty();
-            if (!nested) R().halting = false;
-            ctx->generation = R().generation;
-            R().levels.push_back(ctx);
-            PublishPathLocked();
-        }
-    }
-    if (!ctx) {
-        OxelMessageBox("Script Error", "Maximum Run Depth Exceeded");
-        return 0;
-    }
-    if (nested) {
-        RunLoop(ctx);
-        return 1;
-    }
-    try {
-        std::thread(RunLoop, ctx).detach();
-    } catch (const std::system_error&) {
-        {
-            std::lock_guard l(R().mu);
-            R().levels.clear();
-            PublishPathLocked();
-        }
-        OxelMessageBox("Script Execution Error", "%s: thread create failed", ctx->path.c_str());
-        return 0;
-    }
-    MenusRunning();
+    // A script started from the script thread nests in the caller's level;
+    // from anywhere else it is handed to the script thread.
+    if (OnScriptThread()) return RunLevel(ctx);
+    ScriptThreadPost([ctx] { RunLevel(ctx); });
     return 1;
 }
 
+int ScriptRunLine(const char* line, int timeoutMs) {
+    if (OnScriptThread()) return docmd(line);
+    auto rc = std::make_shared<std::atomic<int>>(-1);
+    if (!ScriptThreadCall([rc, text = std::string(line)] { rc->store(docmd(text.c_str())); }, timeoutMs))
+        TracePrintf(TRC_SCRIPT, "DOCMD not run in time: <%s>", line);
+    return rc->load();
+}
+
+void ScriptPostLine(const std::string& line) {
+    ScriptThreadPost([line] { docmd(line.c_str()); });
+}
+
 bool ScriptRunning() {
-    std::lock_guard l(R().mu);
-    return !R().levels.empty();
+    {
+        std::lock_guard l(R().mu);
+        if (!R().levels.empty()) return true;
+    }
+    return ScriptThreadPending();
 }
 
 int ScriptDepth() {
@@ -849,11 +860,17 @@ int ScriptDepth() {
 }
 
 bool ScriptWaitIdle(int timeoutMs) {
-    std::unique_lock l(R().mu);
-    return R().idle.wait_for(l, std::chrono::milliseconds(timeoutMs), [] { return R().levels.empty(); });
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (ScriptRunning()) {
+        if (std::chrono::steady_clock::now() >= end) return false;
+        std::unique_lock l(R().mu);
+        R().idle.wait_for(l, std::chrono::milliseconds(10), [] { return R().levels.empty(); });
+    }
+    return true;
 }
 
 void script_halt() {
+    ScriptThreadDropQueued();
     uint64_t gen;
     {
         std::lock_guard l(R().mu);
@@ -878,6 +895,7 @@ void ScriptShutdown() {
     script_halt();
     WakeWaits();
     ScriptWaitIdle(kForcedHaltMs + 500);
+    ScriptThreadStop(500);
 }
 
 void script_pause() {

@@ -12,6 +12,12 @@
 // -3 "Incorrect number of arguments", -4 "Command line did not parse
 // properly", -5 "Command not found", or the handler's own code.
 int docmd(const char* line);
+// A command line from another thread (a button, a remote request) runs on
+// the script thread. ScriptRunLine waits up to timeoutMs (0: no limit) and
+// returns docmd's result, or -1 with a trace line when it did not run in
+// time; on the script thread it runs at once. ScriptPostLine does not wait.
+int ScriptRunLine(const char* line, int timeoutMs);
+void ScriptPostLine(const std::string& line);
 // Starts a script (name, optional start tag); 1 started (or, nested, has
 // run), 0 failed. Names are looked up in InstallDir()/scripts unless they
 // begin with "/"; "name@tag" starts at a tag; ".lua" runs as Lua.

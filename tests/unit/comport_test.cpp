@@ -358,6 +358,7 @@ TEST_F(ComPort, PseudoPorts) {
         std::string big(1000, 'z');
         EXPECT_EQ(BackendWrite("echo me", 7), 1);
         EXPECT_EQ(BackendWrite(big.data(), big.size()), 1);
+        EXPECT_TRUE(BackendLoopbackDrain(5000));
         EXPECT_EQ(ui.Console(), *c.shown ? std::string(c.shown) + big : std::string());
         EXPECT_TRUE(ui.Boxes().empty());
     }
@@ -700,6 +701,7 @@ TEST_F(ComPort, DialogChoiceSwitchesPorts) {
     EXPECT_EQ(BackendStatusText(), "Disconnected (LPBK)");
     ui.Reset();
     BackendWrite("x", 1);
+    EXPECT_TRUE(BackendLoopbackDrain(5000));
     EXPECT_EQ(ui.Console(), "x");
 
     c.port = 2;
