@@ -92,10 +92,13 @@ TEST_F(Lua, SyntaxErrorIsPrintedAndTheRunnerIdles) {
 }
 
 TEST_F(Lua, HaltEndsABusyLoop) {
-    h.home.Write("scripts/spin.lua", "while true do end\n");
+    h.home.Write("scripts/spin.lua", "oxel.setenv('SPINNING', '1')\nwhile true do end\n");
+    shell_unsetenv("SPINNING");
     h.ui.ClearRecorded();
     ASSERT_TRUE(run_script("spin.lua", nullptr));
-    ASSERT_TRUE(ScriptRunning());
+    for (int i = 0; i < 1000 && !shell_getenv("SPINNING"); i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(shell_getenv("SPINNING"));
     auto t0 = std::chrono::steady_clock::now();
     script_halt();
     EXPECT_TRUE(ScriptWaitIdle(1000));
