@@ -234,6 +234,17 @@ TEST(WindowCmds, TitleConfigAndKeys) {
     EXPECT_EQ(h.Run("CONFIG -v inactivity 1:30 noscript\n"), "");
     EXPECT_NE(h.ui.Console().find("Inactivity timeout: 90 seconds with no script\r\n"), std::string::npos);
     EXPECT_EQ(h.Run("CONFIG inactivity 0\n"), "");
+    EXPECT_EQ(h.Run("CONFIG trace on\nCONFIG timestamp enable\n"), "");
+    EXPECT_EQ(g_cfg.TRACEFLAGS, 16u);
+    EXPECT_EQ(g_cfg.TRACE_VISIBLE, 1);
+    EXPECT_EQ(g_cfg.TSTAMP_ENABLED, 1);
+    EXPECT_EQ(h.Run("CONFIG trace off\nCONFIG timestamp disable\n"), "");
+    EXPECT_EQ(g_cfg.TRACEFLAGS, 0u);
+    EXPECT_EQ(g_cfg.TSTAMP_ENABLED, 0);
+    EXPECT_EQ(h.Run("CONFIG nicinfo\n"), "");
+    std::string out = h.ui.Console();
+    EXPECT_EQ(out.rfind("\r\nList of recognized network interfaces:\r\n", 0), 0u) << out;
+    EXPECT_NE(out.find("\r\nList of gateways:\r\n"), std::string::npos) << out;
     EXPECT_EQ(h.Run("FKEY 3 Reset \"reset\\r\"\n"), "");
     EXPECT_STREQ(g_cfg.FKEY[2], "reset\\r");
     EXPECT_STREQ(g_cfg.FKEY_LABEL[1], "Reset");
