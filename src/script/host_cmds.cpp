@@ -12,6 +12,7 @@
 #include <climits>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <vector>
 
 #include "console/editor.h"
@@ -69,23 +70,33 @@ pid_t Start(const std::vector<std::string>& words) {
     return rc == 0 ? pid : 0;
 }
 
-// The exit status of a finished child (128 + signal), or -1.
+// The exit status of a finished child (128 + signal), kRunning while it
+// runs, or -1 when its state cannot be read.
+constexpr int kRunning = -2;
 int Reap(pid_t pid, bool wait) {
     int status = 0;
     pid_t r;
     do {
         r = waitpid(pid, &status, wait ? 0 : WNOHANG);
     } while (r < 0 && errno == EINTR);
-    if (r <= 0) return -1;
+    if (r == 0) return kRunning;
+    if (r < 0) return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 // A -p child not waited for is reaped whenever SYSTEM next runs, so none
 // stays a zombie for long.
+std::mutex g_unwaitedMu;
 std::vector<pid_t> g_unwaited;
 
 void ReapUnwaited() {
-    std::erase_if(g_unwaited, [](pid_t pid) { return Reap(pid, false) >= 0 || errno == ECHILD; });
+    std::lock_guard l(g_unwaitedMu);
+    std::erase_if(g_unwaited, [](pid_t pid) { return Reap(pid, false) != kRunning; });
+}
+
+void Unwaited(pid_t pid) {
+    std::lock_guard l(g_unwaitedMu);
+    g_unwaited.push_back(pid);
 }
 
 int cmd_system(int argc, char** argv) {
@@ -122,16 +133,16 @@ int cmd_system(int argc, char** argv) {
         return 0;
     }
     if (!wait) {
-        g_unwaited.push_back(pid);
+        Unwaited(pid);
         return 0;
     }
-    while (Reap(pid, false) < 0) {
-        if (errno == ECHILD) {
+    for (int state; (state = Reap(pid, false)) < 0;) {
+        if (state != kRunning) {
             TracePrintf(TRC_SCRIPT, "SYSTEM GetExitCode() failed");
             break;
         }
         if (!WaitMs(kSystemPollMs)) {
-            g_unwaited.push_back(pid);
+            Unwaited(pid);
             break;
         }
     }
