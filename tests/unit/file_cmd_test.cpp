@@ -124,6 +124,21 @@ TEST_F(FileCmd, LineEndsRoundTripAndFilesChange) {
     EXPECT_EQ(h.Var("FILE").size(), P("tmp").size() + 6);
 }
 
+TEST_F(FileCmd, KnownPathsFollowXdg) {
+    setenv("XDG_CONFIG_HOME", P("cfg").c_str(), 1);
+    setenv("XDG_DATA_HOME", P("data").c_str(), 1);
+    setenv("XDG_CONFIG_DIRS", "/etc/one:/etc/two", 1);
+    mkdir(P("cfg").c_str(), 0755);
+    h.home.Write("cfg/user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"$HOME/Docs\"\n");
+    EXPECT_EQ(h.Run("FILE known_path_test\n"), "");
+    EXPECT_EQ(h.Var("APPDATA"), P("cfg"));
+    EXPECT_EQ(h.Var("LOCAL_APPDATA"), P("data"));
+    EXPECT_EQ(h.Var("COMMON_APPDATA"), "/etc/one");
+    EXPECT_EQ(h.Var("COMMON_DOCUMENTS"), std::string(getenv("HOME")) + "/Docs");
+    EXPECT_EQ(h.ui.Console().rfind("Known Paths...\r\n", 0), 0u);
+    for (const char* v : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CONFIG_DIRS"}) unsetenv(v);
+}
+
 TEST_F(FileCmd, DirectorySearch) {
     h.home.Write("a1.log", "");
     h.home.Write("a2.log", "");
