@@ -95,6 +95,9 @@ TEST_F(FileCmd, BadPathsFailClearly) {
         {"FILE frobnicate x", "Unrecognized 'file' command: frobnicate\n"},
         {"FILE copy " + P("dir") + " " + P("copy"), P("dir") + ": open failed.\n"},
         {"FILE mktemp " + std::string(1100, 'p'), std::string(1100, 'p') + ": too big.\n"},
+        // Opens, but every read fails (even for root).
+        {"FILE md5 /proc/self/mem", "/proc/self/mem can't be opened.\n\n"},
+        {"FILE crc /proc/self/mem", "/proc/self/mem: open failed.\n"},
     };
     for (const auto& c : cases) EXPECT_EQ(h.Run(c.script + "\n"), c.error) << c.script;
     if (!root) {
