@@ -37,7 +37,12 @@
 #include "script/expand.h"
 #include "script/scripting.h"
 #include "config/shellvar.h"
+#include "servers/moncmdsrvr.h"
 #include "servers/telnetd.h"
+#include "servers/tftp_cmds.h"
+#include "servers/tftpclient.h"
+#include "servers/tftpsrvr.h"
+#include "servers/httpsrvr.h"
 
 #define OXEL_MODULE "oxel"
 
@@ -223,7 +228,7 @@ void PlaceWindow() {
 
 // Step 10: the servers other than telnet start only after the user agrees.
 void ServerStartQuestion() {
-    struct { int32_t* enabled; const char* name; } servers[] = {
+    struct { CfgInt* enabled; const char* name; } servers[] = {
         {&g_cfg.MONCMDSRVR_ENABLED, "MONCMD "}, {&g_cfg.DHCPSRVR_ENABLED, "DHCP "},
         {&g_cfg.SYSLOGSRVR_ENABLED, "SYSLOG "}, {&g_cfg.TFTPSRVR_ENABLED, "TFTP "},
         {&g_cfg.FTPSRVR_ENABLED, "FTP "},       {&g_cfg.HTTPSRVR_ENABLED, "HTTP "},
@@ -234,8 +239,13 @@ void ServerStartQuestion() {
     if (title.empty()) return;
     title += "Server auto-startup warning";
     if (OxelMessageBoxStyle(MB_YESNO | MB_ICONEXCLAMATION, title.c_str(),
-                            "Ok to allow servers to start up?") == IDYES)
-        return;  // the servers are started by their own modules as they land
+                            "Ok to allow servers to start up?") == IDYES) {
+        // Start order: MONCMD, TFTP, SYSLOG, FTP, DHCP, HTTP (each only if enabled).
+        MoncmdsrvrStart();
+        TftpSrvrStart();
+        HttpStartFromConfig();
+        return;
+    }
     for (const auto& s : servers) *s.enabled = 0;
     TraceRefreshCaption();
     OxelMessageBox("All previously enabled servers disabled",
@@ -305,12 +315,14 @@ void Initialise(int cmd) {
     }
     PlaceWindow();                                               // 7
     LogStartup();                                                // 8 (long-term too)
+    if (g_cfg.TELNET_ENABLED) TelnetdStart(g_cfg.TELNET_PORT);   // 9
     ServerStartQuestion();                                       // 10
     SyncBackendMenus();                                          // 11
     ConnectBackend();
     if (BeginsWithText(g_cfg.STARTUP_SCRIPT)) run_script(g_cfg.STARTUP_SCRIPT, nullptr);  // 12
     SyncMenuChecks();                                            // 13
     SetFrameInitialised(true);                                   // 14
+    ConsoleShowHeld();   // what the start-up script printed meanwhile
     ui().Relayout();
     ui().StatusRefresh();
     if (g_opt.forcedHeight != -1)                                // 15
@@ -318,6 +330,13 @@ void Initialise(int cmd) {
     if (g_opt.forcedWidth != -1)
         console_printf("OrigCharWidth: %d, Forced: %d\r\n", g_measuredWidth.load(), g_opt.forcedWidth);
     if (g_opt.tmpDebug) console_printf("NOTE: tmp-debug-function enabled\r\n");
+}
+
+// The servers' menu commands.
+void ServersInit() {
+    CommandRegister({CMD_SRV_TELNET, "Se&rvers", "&Telnet...", [] { ui().ShowDialog("Telnet Server Config..."); }});
+    CommandRegister({CMD_SRV_MONCMD, "Se&rvers", "&Moncmd...", [] { ui().ShowDialog("MONCMD Server..."); }});
+    TelnetdInit();
 }
 
 }  // namespace
@@ -367,9 +386,13 @@ int OxelStart(int argc, char** argv, Ui& face) {
     // 5.
     InitScripting();
     ScriptCmdsInit();
+    TftpCmdsInit();
+    TftpSrvrInit();
+    TftpClientInit();
     LogInit();
     BackendInit();
     NetBackendsInit();
+    ServersInit();
     CommandRegister({CMD_INIT, "", "", [] { Initialise(CMD_INIT); }});
     CommandRegister({CMD_REINIT, "", "", [] { Initialise(CMD_REINIT); }});
     ShellVarMenuInit();
@@ -390,8 +413,13 @@ void OxelShutdown() {
     SetFrameInitialised(false);
     LogShutdown();
     ScriptShutdown();
+    TftpClientWorkerStop();
+    TftpSrvrStop();
+    TelnetdStop();
+    MoncmdsrvrStop();
     if (g_cfg.BACKEND == 4) ClosePlinkConnection();
     if (BackendConnected()) CloseConnection();
+    HttpStop();
     TraceShutdown();
     std::fflush(nullptr);
 }

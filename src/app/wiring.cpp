@@ -2,7 +2,9 @@
 
 #include <string>
 
+#include "app/buttons.h"
 #include "app/fkey_cmd.h"
+#include "app/statusbar.h"
 #include "backend/backend.h"
 #include "backend/oxeltunnel.h"
 #include "backend/plinkfe.h"
@@ -17,10 +19,15 @@
 #include "script/catchstr.h"
 #include "script/inactivity.h"
 #include "script/scripting.h"
+#include "servers/loccmd.h"
+#include "servers/remotepress.h"
 #include "servers/telnetd.h"
+#include "servers/tftpclient.h"
+#include "servers/tftpsrvr.h"
 #include "servers/websocsrvr.h"
 #include "util/cmdids.h"
 #include "util/commands.h"
+#include "app/statusbar.h"
 #include "xfer/avrloader.h"
 #include "xfer/xmodem.h"
 
@@ -32,7 +39,7 @@ RxHooks Consumers() {
         ActivitySeen,     TunnelCopy,       script_receive,   script_wake,
         LogBinaryCapture, TelnetdBroadcast, TimestampInsert,  LogWrite,
         WebsocBroadcast,  CatchActive,      CatchFeedByte,    BackendWrite,
-        BackendConnected, BackendLostConnection, ReopenConnection,
+        BackendReply,     BackendConnected, BackendLostConnection, ReopenConnection,
     };
 }
 
@@ -62,14 +69,18 @@ void AppWireHooks() {
     RxHooksInstall(Consumers());
     SetErrorReportRoutes({TelnetdBroadcast, ReportOnConsole});
     TelnetSetRestartScriptHook(StartScript);
+    StatusSourcesRef().telnetClients = TelnetdClientCount;
+    RemotePressInstall(PressFkey, PressButton);
     FkeyCmdInit();
     CommandRegister({CMD_TB_TIMESTAMP, "", "", ToggleTimestamps});
+    StatusSourcesRef().tftpPkts = TftpStatusPkts;
     static bool stepsAdded = false;
     if (!stepsAdded) {
         stepsAdded = true;
         ProgramExitAddStep([] { SetFrameInitialised(false); });
         ProgramExitAddStep(LogShutdown);
         ProgramExitAddStep(TraceCloseFile);
+        ProgramExitAddStep(TftpSrvrStop);
         ProgramExitAddStep(ClosePlinkAtExit);
     }
 }

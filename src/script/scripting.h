@@ -22,6 +22,9 @@ void ScriptPostLine(const std::string& line);
 // run), 0 failed. Names are looked up in InstallDir()/scripts unless they
 // begin with "/"; "name@tag" starts at a tag; ".lua" runs as Lua.
 int run_script(const char* name, const char* tag);
+// Where run_script looks for a name: as given when it begins with "/", else
+// under InstallDir()/scripts.
+std::string ScriptPath(const std::string& name);
 // Runs one script line: traces it, runs docmd and, on failure, shows the
 // "Script Execution Error" box and stops the level (ctx may be null).
 struct RunContext;
