@@ -64,8 +64,11 @@ const XApi* Api() {
         if (!x || !t) return;
         ok = true;
         auto get = [&](void* lib, const char* name, auto& fn) {
-            fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(dlsym(lib, name));
-            ok = ok && fn;
+            // A data pointer to a function pointer, bit for bit, as dlsym means it.
+            void* sym = dlsym(lib, name);
+            static_assert(sizeof sym == sizeof fn);
+            std::memcpy(&fn, &sym, sizeof fn);
+            ok = ok && sym;
         };
         get(x, "XOpenDisplay", api.openDisplay);
         get(x, "XCloseDisplay", api.closeDisplay);

@@ -15,6 +15,7 @@
 #include "platform/process.h"
 #include "util/cmdline.h"
 #include "script/scripting.h"
+#include "script/scriptthread.h"
 #include "servers/remotepress.h"
 #include "platform/report.h"
 #include "platform/ui.h"
