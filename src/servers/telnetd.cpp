@@ -619,12 +619,12 @@ std::string TelnetBackendText(const ConfigRecord& c, bool comOpen) {
     char buf[256];
     switch (c.BACKEND) {
     case 1:
-        if (comOpen) std::snprintf(buf, sizeof buf, "COM%d @ %dbaud", int{c.COMPORT}, int{c.BAUDRATE});
+        if (comOpen) std::snprintf(buf, sizeof buf, "COM%d @ %dbaud", c.COMPORT.get(), c.BAUDRATE.get());
         else if (c.COMPORT == 1025) std::snprintf(buf, sizeof buf, "Internal Loopback");
-        else std::snprintf(buf, sizeof buf, "COM%d (currently disconnected)", int{c.COMPORT});
+        else std::snprintf(buf, sizeof buf, "COM%d (currently disconnected)", c.COMPORT.get());
         break;
-    case 2: std::snprintf(buf, sizeof buf, "TELNET %s:%d", c.BACKENT_TELNET_SYS, int{c.BACKEND_TELNET_PORT}); break;
-    case 3: std::snprintf(buf, sizeof buf, "MONCMD %s:%d", c.BACKENT_MONCMD_SYS, int{c.BACKEND_MONCMD_PORT}); break;
+    case 2: std::snprintf(buf, sizeof buf, "TELNET %s:%d", c.BACKENT_TELNET_SYS, c.BACKEND_TELNET_PORT.get()); break;
+    case 3: std::snprintf(buf, sizeof buf, "MONCMD %s:%d", c.BACKENT_MONCMD_SYS, c.BACKEND_MONCMD_PORT.get()); break;
     case 4: std::snprintf(buf, sizeof buf, "PLINK %s\n", c.BACKENT_PLINK_ARGS); break;
     default: std::snprintf(buf, sizeof buf, "???"); break;
     }
