@@ -38,9 +38,9 @@ void InitScripting();
 void ScriptShutdown();
 
 bool ScriptRunning();
-// True from Halt until the runner is idle again: long host waits (EVENT,
-// SLEEP, SOCKET READ, a Lua script) watch it so Halt ends them too.
+// True while Halt is ending the running script (long waits give up then).
 bool ScriptHalting();
+// The same as a flag a wait can watch (EVENT, SOCKET, a Lua script's hook).
 const std::atomic<bool>* ScriptHaltFlag();
 // The IF tests isip and ismac.
 bool ScriptIsIp(const char* text);
