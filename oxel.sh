@@ -8,7 +8,7 @@ cd "$here"
 PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgl1-mesa-dev liblua5.2-dev
   libcjson-dev libssl-dev zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
   ccache lrzsz tftp-hpa tftpd-hpa atftp busybox-static curl tmux xvfb iproute2 bsdutils ftp python3
-  python3-websockets chromium)
+  python3-websockets chromium x11-utils libxtst6)
 
 install_missing() {
   local missing=()

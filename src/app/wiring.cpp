@@ -3,6 +3,7 @@
 #include <string>
 
 #include "app/buttons.h"
+#include "app/fkey_cmd.h"
 #include "app/statusbar.h"
 #include "backend/backend.h"
 #include "backend/oxeltunnel.h"
@@ -70,6 +71,7 @@ void AppWireHooks() {
     TelnetSetRestartScriptHook(StartScript);
     StatusSourcesRef().telnetClients = TelnetdClientCount;
     RemotePressInstall(PressFkey, PressButton);
+    FkeyCmdInit();
     CommandRegister({CMD_TB_TIMESTAMP, "", "", ToggleTimestamps});
     StatusSourcesRef().tftpPkts = TftpStatusPkts;
     static bool stepsAdded = false;

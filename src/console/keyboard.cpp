@@ -249,6 +249,12 @@ void KeyboardPasteWait() {
 }
 
 void KeyboardSetKeyConsumer(KeyConsumerFn fn) { g_keyConsumer = fn; }
+
+namespace {
+std::atomic<uint64_t> g_clicks{0};
+}  // namespace
+void KeyboardNoteClick() { g_clicks++; }
+uint64_t KeyboardClicks() { return g_clicks.load(); }
 void KeyboardSetFkeyHandler(FkeyFn fn) { g_fkeyHandler = fn; }
 
 void KeyboardRegisterCommands() {

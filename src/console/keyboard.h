@@ -2,6 +2,8 @@
 // hex-entry editor, read-only), pastes and the byte-by-byte character delay.
 #pragma once
 
+#include <cstdint>
+
 #include <cstddef>
 
 // Keys of the key-down table, as the faces report them.
@@ -40,6 +42,9 @@ size_t SendDelayed(const char* data, size_t len);
 // A key-down that a waiting script (SLEEP -K) takes: returns true to consume.
 using KeyConsumerFn = bool (*)(int key);
 void KeyboardSetKeyConsumer(KeyConsumerFn fn);
+// Mouse clicks in the console, counted for SLEEP -M.
+void KeyboardNoteClick();
+uint64_t KeyboardClicks();
 // Function keys F1-F12 (n = 1..12) are run by the function-key module.
 using FkeyFn = void (*)(int n);
 void KeyboardSetFkeyHandler(FkeyFn fn);

@@ -25,6 +25,7 @@ enum UiBoxStyle : unsigned {
     MB_ICONINFORMATION = 0x40,
     MB_ICONMASK = 0xF0,
     MB_SYSTEMMODAL = 0x1000,
+    MB_MODELESS = 0x2000,   // the main window stays usable while the box is open
 };
 
 enum UiAnswer : int {
@@ -46,6 +47,29 @@ struct UiFileRequest {
     std::string filter;         // e.g. "Oxel config files (*.ct)"
 };
 
+// A question of the DIALOG command that asks for text.
+struct UiQuestion {
+    enum Kind { Text, Hidden, List, File } kind = Text;
+    std::string title;                  // the window's title
+    std::string prompt;                 // the question
+    std::string initial;                // preset answer
+    std::vector<std::string> items;     // List: the entries to choose from
+    int x = -1, y = -1, width = -1, height = -1;  // -1: the face decides
+};
+
+// A bitmap for the viewer window: rows top first, 3 bytes (R, G, B) or, for
+// gray8, 1 byte per pixel.
+struct UiBitmap {
+    std::string title;
+    int width = 0, height = 0;
+    bool gray8 = false;
+    std::vector<unsigned char> pixels;
+    int x = -1, y = -1, viewWidth = -1, viewHeight = -1;
+};
+
+// The window-state changes a script can ask for.
+enum class UiWindowState { Restore, Minimise, Raise };
+
 // The first button of a style: what an unattended face answers.
 int UiDefaultAnswer(unsigned style);
 
@@ -60,6 +84,11 @@ public:
     virtual std::optional<std::string> AskText(const std::string& title, const std::string& prompt,
                                                const std::string& initial) = 0;
     virtual std::optional<std::string> ChooseFile(const UiFileRequest& req) = 0;
+    // The DIALOG command's text questions; nullopt when cancelled. A face
+    // without its own dialogs asks through AskText.
+    virtual std::optional<std::string> AskQuestion(const UiQuestion& q) {
+        return AskText(q.title, q.prompt, q.initial);
+    }
 
     // Fire-and-forget notifications; safe from any thread.
     virtual void SetTitle(const std::string& title) = 0;
@@ -87,6 +116,14 @@ public:
     // A dialog the caller waits for: 1 accepted, 0 cancelled, -1 when this
     // face has no such dialog (a terminal goes on without it).
     virtual int RunDialog(const std::string& name) { return -1; }
+
+    // A tone of freqHz for ms (the call may return before it ends).
+    virtual void Beep(int freqHz, int ms) {}
+    virtual void SetWindowState(UiWindowState state) {}
+    // Shows a bitmap in a viewer window titled bitmap.title (replace: in the
+    // open viewer of that title). 1 shown, 0 when the face has no viewer, -1
+    // when replace names no open viewer.
+    virtual int ShowBitmap(const UiBitmap& bitmap, bool replace) { return 0; }
 
     // End the front end's loop; the program then exits with this status.
     virtual void Quit(int status) = 0;

@@ -34,10 +34,16 @@
 #include "util/cmdline.h"
 #include "script/eval.h"
 #include "script/expand.h"
+#include "script/bmpview_cmd.h"
+#include "script/dialog_cmd.h"
+#include "script/file_cmd.h"
+#include "script/host_cmds.h"
 #include "script/lua_glue.h"
 #include "script/script_cmds.h"
 #include "script/scriptthread.h"
 #include "config/shellvar.h"
+#include "script/socket_cmd.h"
+#include "script/window_cmds.h"
 
 #define OXEL_MODULE "scripting"
 
@@ -732,6 +738,13 @@ void InitScripting() {
     recvBlockInit(256, false);
     RegisterMenus();
     ScriptCmdsInit();
+    HostCmdsInit();
+    WindowCmdsInit();
+    FileCmdInit();
+    SocketCmdInit();
+    DialogCmdInit();
+    LuaInit();
+    BmpviewCmdInit();
 }
 
 void ScriptSetHandler(const char* name, ScriptCmdHandler handler) {
@@ -956,6 +969,9 @@ bool Halting() { return R().halting; }
 }  // namespace
 
 bool ScriptHalting() { return Halting(); }
+const std::atomic<bool>* ScriptHaltFlag() { return &R().halting; }
+bool ScriptIsIp(const char* text) { return IsIp(text); }
+bool ScriptIsMac(const char* text) { return IsMac(text); }
 
 void script_wake() {
     std::lock_guard l(R().evMu);

@@ -2,6 +2,7 @@
 // scripts see the target's output through, and the Scripts menu.
 #pragma once
 
+#include <atomic>
 #include <optional>
 #include <string>
 
@@ -39,6 +40,11 @@ void ScriptShutdown();
 bool ScriptRunning();
 // True while Halt is ending the running script (long waits give up then).
 bool ScriptHalting();
+// The same as a flag a wait can watch (EVENT, SOCKET, a Lua script's hook).
+const std::atomic<bool>* ScriptHaltFlag();
+// The IF tests isip and ismac.
+bool ScriptIsIp(const char* text);
+bool ScriptIsMac(const char* text);
 int ScriptDepth();
 // Waits until no script runs; false on time-out.
 bool ScriptWaitIdle(int timeoutMs);

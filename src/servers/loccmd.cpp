@@ -16,6 +16,7 @@
 #include "platform/process.h"
 #include "util/cmdline.h"
 #include "script/scripting.h"
+#include "script/scriptthread.h"
 #include "servers/remotepress.h"
 #include "servers/tftpclient.h"
 #include "platform/report.h"

@@ -24,7 +24,38 @@ void FakeUi::Reset() {
     console_.clear(); title_.clear(); trace_.clear(); caption_.clear();
     clipboard_.reset(); urls_.clear(); dialogs_.clear(); statusRefreshes_ = 0;
     menuEnabled.clear(); menuChecked.clear();
+    questions_.clear(); beeps_.clear(); windowStates_.clear(); bitmaps_.clear();
 }
+
+void FakeUi::ClearRecorded() {
+    std::lock_guard l(mu_);
+    boxes_.clear(); console_.clear(); questions_.clear(); beeps_.clear(); windowStates_.clear();
+}
+
+// Questions are recorded and answered from the same queue as AskText.
+std::optional<std::string> FakeUi::AskQuestion(const UiQuestion& q) {
+    std::lock_guard l(mu_);
+    questions_.push_back(q);
+    boxes_.push_back({MB_OKCANCEL, q.title, q.prompt});
+    if (texts_.empty()) return std::nullopt;
+    auto t = texts_.front();
+    texts_.pop_front();
+    return t;
+}
+void FakeUi::Beep(int freqHz, int ms) { std::lock_guard l(mu_); beeps_.push_back({freqHz, ms}); }
+void FakeUi::SetWindowState(UiWindowState state) { std::lock_guard l(mu_); windowStates_.push_back(state); }
+int FakeUi::ShowBitmap(const UiBitmap& bitmap, bool replace) {
+    std::lock_guard l(mu_);
+    bool open = false;
+    for (const auto& b : bitmaps_) open |= b.title == bitmap.title;
+    if (replace && !open) return -1;
+    bitmaps_.push_back(bitmap);
+    return 1;
+}
+std::vector<UiQuestion> FakeUi::Questions() { std::lock_guard l(mu_); return questions_; }
+std::vector<std::pair<int, int>> FakeUi::Beeps() { std::lock_guard l(mu_); return beeps_; }
+std::vector<UiWindowState> FakeUi::WindowStates() { std::lock_guard l(mu_); return windowStates_; }
+std::vector<UiBitmap> FakeUi::Bitmaps() { std::lock_guard l(mu_); return bitmaps_; }
 
 int FakeUi::MessageBox(unsigned style, const std::string& title, const std::string& text) {
     std::lock_guard l(mu_);

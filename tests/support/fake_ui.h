@@ -39,6 +39,9 @@ public:
     std::vector<std::string> Dialogs();
     int StatusRefreshes();
     void Reset();
+    // Forgets what was shown but keeps the queued answers (and the open
+    // bitmap viewers).
+    void ClearRecorded();
 
     int MessageBox(unsigned style, const std::string& title, const std::string& text) override;
     std::optional<std::string> AskText(const std::string& title, const std::string& prompt,
@@ -60,6 +63,14 @@ public:
     bool OpenUrl(const std::string& urlOrPath) override;
     bool ShowDialog(const std::string& name) override;
     int RunDialog(const std::string& name) override;
+    std::optional<std::string> AskQuestion(const UiQuestion& q) override;
+    void Beep(int freqHz, int ms) override;
+    void SetWindowState(UiWindowState state) override;
+    int ShowBitmap(const UiBitmap& bitmap, bool replace) override;
+    std::vector<UiQuestion> Questions();
+    std::vector<std::pair<int, int>> Beeps();
+    std::vector<UiWindowState> WindowStates();
+    std::vector<UiBitmap> Bitmaps();
     int runDialogAnswer = -1;            // what RunDialog answers (-1: no such dialog)
     void Quit(int status) override;
     int quitStatus = -1;
@@ -78,4 +89,8 @@ private:
     std::optional<std::string> clipboard_;
     std::vector<std::string> urls_, dialogs_;
     int statusRefreshes_ = 0;
+    std::vector<UiQuestion> questions_;
+    std::vector<std::pair<int, int>> beeps_;
+    std::vector<UiWindowState> windowStates_;
+    std::vector<UiBitmap> bitmaps_;
 };

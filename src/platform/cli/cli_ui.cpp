@@ -90,6 +90,22 @@ bool CliUi::OpenUrl(const std::string& urlOrPath) {
     return true;
 }
 
+// A list question names its entries, so an answer list can pick one.
+std::optional<std::string> CliUi::AskQuestion(const UiQuestion& q) {
+    std::string prompt = q.prompt;
+    if (q.kind == UiQuestion::List) {
+        prompt += " (";
+        for (size_t i = 0; i < q.items.size(); i++) prompt += (i ? "|" : "") + q.items[i];
+        prompt += ")";
+    }
+    return AskText(q.title, prompt, q.initial);
+}
+
+// The terminal's bell: a terminal has no tone generator of its own.
+void CliUi::Beep(int, int) {
+    if (write(STDERR_FILENO, "\a", 1) < 0) {}
+}
+
 void CliUi::Quit(int status) {
     std::lock_guard l(mu_);
     if (!quit_) status_ = status;

@@ -22,6 +22,8 @@ public:
     void SetClipboard(const std::string& text) override;
     std::optional<std::string> GetClipboard() override;
     bool OpenUrl(const std::string& urlOrPath) override;
+    std::optional<std::string> AskQuestion(const UiQuestion& q) override;
+    void Beep(int freqHz, int ms) override;
     void Quit(int status) override;
 
     // Blocks until Quit or until the time passes; the status once Quit came.

@@ -249,6 +249,7 @@ void ConsoleView::wheelEvent(QWheelEvent* e) {
 }
 
 void ConsoleView::mousePressEvent(QMouseEvent* e) {
+    KeyboardNoteClick();
     if (e->button() != Qt::RightButton) {
         setFocus();
         return;

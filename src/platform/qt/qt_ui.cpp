@@ -2,6 +2,12 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <cmath>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QGuiApplication>
@@ -54,6 +60,39 @@ int AnswerFor(int button) {
     }
 }
 
+// A 16-bit mono PCM WAV of a sine tone.
+QByteArray ToneWav(int freqHz, int ms) {
+    const int rate = 22050;
+    const int samples = rate * ms / 1000;
+    QByteArray pcm;
+    pcm.reserve(samples * 2);
+    for (int i = 0; i < samples; i++) {
+        auto v = static_cast<int16_t>(12000 * std::sin(2 * M_PI * freqHz * i / rate));
+        pcm.append(static_cast<char>(v & 0xFF));
+        pcm.append(static_cast<char>((v >> 8) & 0xFF));
+    }
+    auto le32 = [](QByteArray& b, uint32_t v) {
+        for (int i = 0; i < 4; i++) b.append(static_cast<char>((v >> (8 * i)) & 0xFF));
+    };
+    auto le16 = [](QByteArray& b, uint16_t v) {
+        b.append(static_cast<char>(v & 0xFF));
+        b.append(static_cast<char>(v >> 8));
+    };
+    QByteArray w("RIFF");
+    le32(w, 36 + pcm.size());
+    w.append("WAVEfmt ");
+    le32(w, 16);
+    le16(w, 1);
+    le16(w, 1);
+    le32(w, rate);
+    le32(w, rate * 2);
+    le16(w, 2);
+    le16(w, 16);
+    w.append("data");
+    le32(w, pcm.size());
+    return w + pcm;
+}
+
 QString Q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<int>(s.size())); }
 
 }  // namespace
@@ -88,7 +127,17 @@ int QtUi::MessageBox(unsigned style, const std::string& title, const std::string
     int answer = IDCANCEL;
     OnGui([&] {
         QMessageBox box(IconFor(style), Q(title), Q(text), ButtonsFor(style), window_);
-        answer = AnswerFor(box.exec());
+        if (!(style & MB_MODELESS)) {
+            answer = AnswerFor(box.exec());
+            return;
+        }
+        // The caller still waits; only the window stays usable meanwhile.
+        box.setWindowModality(Qt::NonModal);
+        QEventLoop loop;
+        QObject::connect(&box, &QMessageBox::finished, &loop, &QEventLoop::quit);
+        box.show();
+        loop.exec();
+        answer = AnswerFor(box.standardButton(box.clickedButton()));
     }, true);
     return answer;
 }
@@ -176,6 +225,47 @@ int QtUi::RunDialog(const std::string& name) {
     int accepted = 0;
     OnGui([&] { accepted = it->second(window_) ? 1 : 0; }, true);
     return accepted;
+}
+
+std::optional<std::string> QtUi::AskQuestion(const UiQuestion& q) {
+    std::optional<std::string> result;
+    OnGui([&] { result = RunQuestion(window_, q); }, true);
+    return result;
+}
+
+int QtUi::ShowBitmap(const UiBitmap& bitmap, bool replace) {
+    int shown = 0;
+    OnGui([&] { shown = ShowBitmapWindow(window_, bitmap, replace); }, true);
+    return shown;
+}
+
+void QtUi::SetWindowState(UiWindowState state) {
+    OnGui([this, state] {
+        switch (state) {
+        case UiWindowState::Restore: window_->showNormal(); break;
+        case UiWindowState::Minimise: window_->showMinimized(); break;
+        case UiWindowState::Raise:
+            window_->show();
+            window_->raise();
+            window_->activateWindow();
+            break;
+        }
+    }, false);
+}
+
+// A real tone through the sound server's player when one is installed; the
+// desktop's bell otherwise.
+void QtUi::Beep(int freqHz, int ms) {
+    QString wav = QDir::temp().filePath(QString("oxel-beep-%1-%2.wav").arg(freqHz).arg(ms));
+    if (!QFile::exists(wav)) {
+        QFile f(wav);
+        if (f.open(QIODevice::WriteOnly)) f.write(ToneWav(freqHz, ms));
+    }
+    for (const char* player : {"pw-play", "paplay", "aplay"}) {
+        QString exe = QStandardPaths::findExecutable(player);
+        if (!exe.isEmpty() && QProcess::startDetached(exe, {wav})) return;
+    }
+    OnGui([] { QApplication::beep(); }, false);
 }
 
 void QtUi::Quit(int status) {

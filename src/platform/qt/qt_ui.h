@@ -20,6 +20,10 @@ using ModalDialogFn = std::function<bool(QWidget* parent)>;
 bool RegisterModalDialog(const char* name, ModalDialogFn fn);
 #define OXEL_MODAL_DIALOG(name, fn) static const bool oxelModal_##fn = RegisterModalDialog(name, fn)
 
+// The DIALOG command's question window and the bitmap viewer.
+std::optional<std::string> RunQuestion(QWidget* parent, const UiQuestion& q);
+int ShowBitmapWindow(QWidget* parent, const UiBitmap& bitmap, bool replace);
+
 class QtUi : public QObject, public Ui {
     Q_OBJECT
 public:
@@ -45,6 +49,10 @@ public:
     bool OpenUrl(const std::string& urlOrPath) override;
     bool ShowDialog(const std::string& name) override;
     int RunDialog(const std::string& name) override;
+    std::optional<std::string> AskQuestion(const UiQuestion& q) override;
+    void Beep(int freqHz, int ms) override;
+    void SetWindowState(UiWindowState state) override;
+    int ShowBitmap(const UiBitmap& bitmap, bool replace) override;
     void Quit(int status) override;
 
 private:
