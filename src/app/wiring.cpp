@@ -19,6 +19,7 @@
 #include "script/catchstr.h"
 #include "script/inactivity.h"
 #include "script/scripting.h"
+#include "script/window_cmds.h"
 #include "servers/loccmd.h"
 #include "servers/remotepress.h"
 #include "servers/telnetd.h"
@@ -63,10 +64,13 @@ void ToggleTimestamps() {
     if (!marker.empty()) ConsoleWritePlain(marker.data(), marker.size());
 }
 
+void SetTelnetBanner(const char* text) { TelnetdSetWelcome(text); }
+
 }  // namespace
 
 void AppWireHooks() {
     RxHooksInstall(Consumers());
+    ServerCmdHooksRef().setTelnetBanner = SetTelnetBanner;
     SetErrorReportRoutes({TelnetdBroadcast, ReportOnConsole});
     TelnetSetRestartScriptHook(StartScript);
     StatusSourcesRef().telnetClients = TelnetdClientCount;
