@@ -35,6 +35,7 @@ constexpr size_t kTextMax = 256;
 constexpr size_t kExpandedMax = 512;
 
 std::atomic<bool> g_running{false}, g_delay{false};
+std::atomic<int (*)(const char*, size_t)> g_write{BackendWrite};
 std::atomic<long> g_bytes{0}, g_total{0};
 std::mutex g_startMu;
 WorkerThread g_worker;
@@ -70,7 +71,7 @@ void RawThread(const std::string& path, int fd, const std::atomic<bool>& stop) {
             ERROR_REPORT("read failure");
             break;
         }
-        bool ok = g_delay ? WriteSlowly(buf, want) : BackendWrite(buf, want) > 0;
+        bool ok = g_delay ? WriteSlowly(buf, want) : g_write.load()(buf, want) > 0;
         if (!ok) break;   // the backend has said why
         g_bytes += static_cast<long>(want);
         left -= static_cast<long>(want);
@@ -138,6 +139,8 @@ void FileXferCancel() {
 void FileXferShutdown() {
     if (!g_worker.Stop(5000)) TracePrintf(TRC_XMODEM, "thread did not end in time.");
 }
+
+void FileXferSetWriter(int (*write)(const char*, size_t)) { g_write = write ? write : BackendWrite; }
 
 void FileXferSetDelay(bool on) { g_delay = on; }
 bool FileXferDelay() { return g_delay; }

@@ -18,6 +18,9 @@ void FileXferCancel();
 void FileXferShutdown();
 // The "DBC:" switch: byte by byte with the character delay.
 void FileXferSetDelay(bool on);
+// Where a raw file's pieces go: BackendWrite (null restores it); tests see
+// the pieces themselves here.
+void FileXferSetWriter(int (*write)(const char*, size_t));
 bool FileXferDelay();
 // The dialog's counters; bytes is -1 while idle for the status bar.
 struct FileXferProgress {

@@ -313,6 +313,25 @@ TEST_F(XferBoard, RawFileGoesOutWholeAndCounts) {
     EXPECT_EQ(FileXferStart("/nonexistent/raw.bin"), 0);
 }
 
+// Without the character delay a raw file leaves in pieces of at most 512.
+std::mutex g_piecesMu;
+std::vector<size_t> g_pieces;
+int RecordPiece(const char*, size_t n) {
+    std::lock_guard l(g_piecesMu);
+    g_pieces.push_back(n);
+    return static_cast<int>(n);
+}
+
+TEST_F(XferBoard, RawFileLeavesInPiecesOf512) {
+    dir.Write("raw.bin", std::string(1025, 'r'));
+    FileXferSetWriter(RecordPiece);
+    ASSERT_EQ(FileXferStart(dir.File("raw.bin").c_str()), 1);
+    FileXferWait();
+    FileXferSetWriter(nullptr);
+    std::lock_guard l(g_piecesMu);
+    EXPECT_EQ(g_pieces, (std::vector<size_t>{512, 512, 1}));
+}
+
 TEST_F(XferBoard, TextAndHexByteByByte) {
     EXPECT_EQ(SendText("go\\r", false, true), 4);
     EXPECT_EQ(board.Receive(4), "go\r\n");
