@@ -38,6 +38,7 @@
 #include "script/scripting.h"
 #include "config/shellvar.h"
 #include "servers/moncmdsrvr.h"
+#include "servers/syslogsrvr.h"
 #include "servers/telnetd.h"
 #include "servers/tftp_cmds.h"
 #include "servers/tftpclient.h"
@@ -243,6 +244,7 @@ void ServerStartQuestion() {
         // Start order: MONCMD, TFTP, SYSLOG, FTP, DHCP, HTTP (each only if enabled).
         MoncmdsrvrStart();
         TftpSrvrStart();
+        SyslogsrvrStart();
         HttpStartFromConfig();
         return;
     }
@@ -336,6 +338,7 @@ void Initialise(int cmd) {
 void ServersInit() {
     CommandRegister({CMD_SRV_TELNET, "Se&rvers", "&Telnet...", [] { ui().ShowDialog("Telnet Server Config..."); }});
     CommandRegister({CMD_SRV_MONCMD, "Se&rvers", "&Moncmd...", [] { ui().ShowDialog("MONCMD Server..."); }});
+    CommandRegister({CMD_SRV_SYSLOG, "Se&rvers", "&Syslog...", [] { ui().ShowDialog("SYSLOG Server..."); }});
     TelnetdInit();
 }
 
@@ -417,6 +420,7 @@ void OxelShutdown() {
     TftpSrvrStop();
     TelnetdStop();
     MoncmdsrvrStop();
+    SyslogsrvrStop();
     if (g_cfg.BACKEND == 4) ClosePlinkConnection();
     if (BackendConnected()) CloseConnection();
     HttpStop();
