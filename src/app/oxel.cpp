@@ -39,6 +39,7 @@
 #include "config/shellvar.h"
 #include "servers/moncmdsrvr.h"
 #include "servers/syslogsrvr.h"
+#include "servers/dhcpsrvr.h"
 #include "servers/telnetd.h"
 #include "servers/tftp_cmds.h"
 #include "servers/tftpclient.h"
@@ -245,6 +246,7 @@ void ServerStartQuestion() {
         MoncmdsrvrStart();
         TftpSrvrStart();
         SyslogsrvrStart();
+        DhcpsrvrStart();
         HttpStartFromConfig();
         return;
     }
@@ -338,6 +340,7 @@ void Initialise(int cmd) {
 void ServersInit() {
     CommandRegister({CMD_SRV_TELNET, "Se&rvers", "&Telnet...", [] { ui().ShowDialog("Telnet Server Config..."); }});
     CommandRegister({CMD_SRV_MONCMD, "Se&rvers", "&Moncmd...", [] { ui().ShowDialog("MONCMD Server..."); }});
+    CommandRegister({CMD_SRV_DHCP, "Se&rvers", "&DHCP...", [] { ui().ShowDialog("DHCP Server Configuration..."); }});
     CommandRegister({CMD_SRV_SYSLOG, "Se&rvers", "&Syslog...", [] { ui().ShowDialog("SYSLOG Server..."); }});
     TelnetdInit();
 }
@@ -390,6 +393,7 @@ int OxelStart(int argc, char** argv, Ui& face) {
     InitScripting();
     ScriptCmdsInit();
     TftpCmdsInit();
+    DhcpsrvrCmdsInit();
     TftpSrvrInit();
     TftpClientInit();
     LogInit();
@@ -421,6 +425,7 @@ void OxelShutdown() {
     TelnetdStop();
     MoncmdsrvrStop();
     SyslogsrvrStop();
+    DhcpsrvrStop();
     if (g_cfg.BACKEND == 4) ClosePlinkConnection();
     if (BackendConnected()) CloseConnection();
     HttpStop();
