@@ -40,6 +40,7 @@
 #include "servers/moncmdsrvr.h"
 #include "servers/syslogsrvr.h"
 #include "servers/dhcpsrvr.h"
+#include "servers/ftpsrvr.h"
 #include "servers/telnetd.h"
 #include "servers/tftp_cmds.h"
 #include "servers/tftpclient.h"
@@ -246,6 +247,7 @@ void ServerStartQuestion() {
         MoncmdsrvrStart();
         TftpSrvrStart();
         SyslogsrvrStart();
+        FtpsrvrStart();
         DhcpsrvrStart();
         HttpStartFromConfig();
         return;
@@ -340,6 +342,7 @@ void Initialise(int cmd) {
 void ServersInit() {
     CommandRegister({CMD_SRV_TELNET, "Se&rvers", "&Telnet...", [] { ui().ShowDialog("Telnet Server Config..."); }});
     CommandRegister({CMD_SRV_MONCMD, "Se&rvers", "&Moncmd...", [] { ui().ShowDialog("MONCMD Server..."); }});
+    CommandRegister({CMD_SRV_FTP, "Se&rvers", "&FTP...", [] { ui().ShowDialog("FTP Server Configuration..."); }});
     CommandRegister({CMD_SRV_DHCP, "Se&rvers", "&DHCP...", [] { ui().ShowDialog("DHCP Server Configuration..."); }});
     CommandRegister({CMD_SRV_SYSLOG, "Se&rvers", "&Syslog...", [] { ui().ShowDialog("SYSLOG Server..."); }});
     TelnetdInit();
@@ -426,6 +429,7 @@ void OxelShutdown() {
     MoncmdsrvrStop();
     SyslogsrvrStop();
     DhcpsrvrStop();
+    FtpsrvrStop();
     if (g_cfg.BACKEND == 4) ClosePlinkConnection();
     if (BackendConnected()) CloseConnection();
     HttpStop();
