@@ -481,8 +481,8 @@ void FtpsrvrDialogApply(bool enabled, bool relativeOnly, const std::string& pass
     struct stat st{};
     if (stat(startDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         OxelMessageBox("FTP SERVER", "Directory doesn't exist");
-    if (enabled && !TcpServerRunning(g_server)) {
-        g_cfg.FTPSRVR_ENABLED = 1;
+    if (!TcpServerRunning(g_server)) {
+        g_cfg.FTPSRVR_ENABLED = enabled;
         StartLocked();
     }
     TraceRefreshCaption();
