@@ -21,6 +21,7 @@
 #include "platform/net.h"
 #include "proc.h"
 #include "servers/ftp_proto.h"
+#include "servers/tftpsrvr.h"
 
 namespace {
 
@@ -214,6 +215,42 @@ TEST_F(FtpServer, StoreCeilingLeavesNoFileAndStopEndsSessions) {
     EXPECT_FALSE(FtpsrvrRunning());
     EXPECT_EQ(Ask(fd, ""), "");   // the session was closed
     close(fd);
+}
+
+// The forwarded file reaches a TFTP server on port 69 (this program's own,
+// so the test needs root) and no copy stays behind.
+TEST_F(FtpServer, StoreToTftpNameForwardsTheFile) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root for a TFTP server on port 69";
+    mkdir(dir.File("tftp").c_str(), 0755);
+    g_cfg.TFTPSRVR_ENABLED = 1;
+    CFG_SET_STRING(g_cfg.TFTP_START_DIR, dir.File("tftp").c_str());
+    if (TftpSrvrStart() != 1) GTEST_SKIP() << "port 69 is taken";
+    g_cfg.FTP_RELATIVE_ONLY = 0;
+    Start();
+    dir.Write("img.src", std::string(3000, 'i'));
+    ProcResult r = Curl({"-T", dir.File("img.src"), Url("TFTP:127.0.0.1:img.bin")});
+    TftpSrvrStop();
+    EXPECT_EQ(r.status, 0) << r.err << TraceText();
+    EXPECT_EQ(dir.Read("tftp/img.bin"), std::string(3000, 'i'));
+    EXPECT_NE(TraceText().find("FTP/TFTP proxy. Sending img.bin to 127.0.0.1"), std::string::npos);
+    ProcResult left = RunProgram("/bin/sh", {"-c", "ls /tmp/oxel-ftp-" + std::to_string(getpid()) + "-* 2>/dev/null"});
+    EXPECT_EQ(left.out, "");
+}
+
+// The classic command-line client: login, then in active mode a listing,
+// a get and a put.
+TEST_F(FtpServer, FtpClientSession) {
+    CFG_SET_STRING(g_cfg.FTP_PASSWORD, "pw");
+    Start();
+    const std::string script = "user bob pw\npassive\npwd\nls\nget hello.txt " + dir.File("got.txt") +
+                               "\nput " + dir.File("hello.txt") + " copy.txt\nquit\n";
+    ProcResult r = RunProgram("/bin/sh", {"-c", "printf '" + script + "' | /usr/bin/ftp -n 127.0.0.1 " + std::to_string(port)},
+                   {}, "", 30000);
+    EXPECT_NE(r.out.find("Passive mode: off"), std::string::npos) << r.out << r.err;   // active from here on
+    EXPECT_NE(r.out.find("Remote directory: /\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("hello.txt"), std::string::npos) << r.out;
+    EXPECT_EQ(dir.Read("got.txt"), "hello ftp\r\n");
+    EXPECT_EQ(dir.Read("copy.txt"), "hello ftp\r\n");
 }
 
 }  // namespace
