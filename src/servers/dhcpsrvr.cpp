@@ -20,6 +20,7 @@
 #include "console/editor.h"
 #include "console/screenbuf.h"
 #include "log/srvrtrace.h"
+#include "platform/net.h"
 #include "platform/report.h"
 #include "script/expand.h"
 #include "script/scripting.h"
@@ -182,7 +183,7 @@ void Receiver(int fd, const std::atomic<bool>& stop) {
 uint16_t ConfiguredPort() {
     if (auto v = shell_getenv("DHCPSRVR_PORT"); v && !v->empty()) {
         auto p = ParseUnsigned(v->c_str());
-        if (p && *p >= 1 && *p <= 65535) return static_cast<uint16_t>(*p);
+        if (p && *p <= 65535) return static_cast<uint16_t>(*p);   // 0 picks a free port
         TracePrintf(TRC_DHCP, "DHCPSRVR_PORT '%s' is not a port; using 67", v->c_str());
     }
     return 67;
@@ -236,7 +237,7 @@ int StartLocked() {
         return 0;
     }
     g_fd = fd;
-    g_port = port;
+    g_port = NetLocalPort(fd);
     TraceSetServerRunning("Dhcp", true);
     return 1;
 }

@@ -15,7 +15,7 @@ int DhcpsrvrStart();
 // Ends the receiver, closes the socket and clears DHCPSRVR_ENABLED.
 void DhcpsrvrStop();
 bool DhcpsrvrRunning();
-uint16_t DhcpsrvrPort();   // the port bound, 0 when stopped; DHCPSRVR_PORT picks it (default 67)
+uint16_t DhcpsrvrPort();   // the port bound, 0 when stopped; DHCPSRVR_PORT picks it (default 67, 0 any)
 
 struct DhcpDialogFields {
     bool enabled = false, fileMode = false;

@@ -433,7 +433,7 @@ void Serve(ConnSlot& slot) {
 uint16_t ConfiguredPort() {
     if (auto v = shell_getenv("FTPSRVR_PORT"); v && !v->empty()) {
         auto p = ParseUnsigned(v->c_str());
-        if (p && *p >= 1 && *p <= 65535) return static_cast<uint16_t>(*p);
+        if (p && *p <= 65535) return static_cast<uint16_t>(*p);   // 0 picks a free port
         TracePrintf(TRC_FTP, "FTPSRVR_PORT '%s' is not a port; using 21", v->c_str());
     }
     return 21;

@@ -7,7 +7,8 @@
 #include <string>
 
 // Starts the listener when FTPSRVR_ENABLED is set (port: the shell variable
-// FTPSRVR_PORT, default 21); a failed start clears the key. 1/0.
+// FTPSRVR_PORT, default 21, 0 picks a free port); a failed start clears the
+// key. 1/0.
 int FtpsrvrStart();
 // Closes the listener and every session, waiting for their threads.
 void FtpsrvrStop();
