@@ -17,6 +17,7 @@
 
 #include "util/commands.h"
 #include "app/filemenu.h"
+#include "app/statusbar.h"
 #include "app/toolbar.h"
 #include "app/wiring.h"
 #include "util/cmdids.h"
@@ -42,6 +43,8 @@
 #include "servers/dhcpsrvr.h"
 #include "servers/ftpsrvr.h"
 #include "servers/telnetd.h"
+#include "xfer/filexfer.h"
+#include "xfer/xmodem.h"
 #include "servers/tftp_cmds.h"
 #include "servers/tftpclient.h"
 #include "servers/tftpsrvr.h"
@@ -395,6 +398,10 @@ int OxelStart(int argc, char** argv, Ui& face) {
     // 5.
     InitScripting();
     ScriptCmdsInit();
+    XmodemInit();
+    FileXferInit();
+    StatusSourcesRef().xmodemPkts = XmodemPacketCount;
+    StatusSourcesRef().fsendBytes = FileXferByteCount;
     TftpCmdsInit();
     DhcpsrvrCmdsInit();
     TftpSrvrInit();
@@ -422,6 +429,9 @@ void OxelSyncMenus() {
 void OxelShutdown() {
     SetFrameInitialised(false);
     LogShutdown();
+    // A script may be waiting for a transfer: end the transfer first.
+    XmodemShutdown();
+    FileXferShutdown();
     ScriptShutdown();
     TftpClientWorkerStop();
     TftpSrvrStop();
