@@ -39,6 +39,9 @@
 #include "script/scripting.h"
 #include "config/shellvar.h"
 #include "servers/moncmdsrvr.h"
+#include "servers/syslogsrvr.h"
+#include "servers/dhcpsrvr.h"
+#include "servers/ftpsrvr.h"
 #include "servers/telnetd.h"
 #include "xfer/filexfer.h"
 #include "xfer/xmodem.h"
@@ -246,6 +249,9 @@ void ServerStartQuestion() {
         // Start order: MONCMD, TFTP, SYSLOG, FTP, DHCP, HTTP (each only if enabled).
         MoncmdsrvrStart();
         TftpSrvrStart();
+        SyslogsrvrStart();
+        FtpsrvrStart();
+        DhcpsrvrStart();
         HttpStartFromConfig();
         return;
     }
@@ -339,6 +345,9 @@ void Initialise(int cmd) {
 void ServersInit() {
     CommandRegister({CMD_SRV_TELNET, "Se&rvers", "&Telnet...", [] { ui().ShowDialog("Telnet Server Config..."); }});
     CommandRegister({CMD_SRV_MONCMD, "Se&rvers", "&Moncmd...", [] { ui().ShowDialog("MONCMD Server..."); }});
+    CommandRegister({CMD_SRV_FTP, "Se&rvers", "&FTP...", [] { ui().ShowDialog("FTP Server Configuration..."); }});
+    CommandRegister({CMD_SRV_DHCP, "Se&rvers", "&DHCP...", [] { ui().ShowDialog("DHCP Server Configuration..."); }});
+    CommandRegister({CMD_SRV_SYSLOG, "Se&rvers", "&Syslog...", [] { ui().ShowDialog("SYSLOG Server..."); }});
     TelnetdInit();
 }
 
@@ -394,6 +403,7 @@ int OxelStart(int argc, char** argv, Ui& face) {
     StatusSourcesRef().xmodemPkts = XmodemPacketCount;
     StatusSourcesRef().fsendBytes = FileXferByteCount;
     TftpCmdsInit();
+    DhcpsrvrCmdsInit();
     TftpSrvrInit();
     TftpClientInit();
     LogInit();
@@ -427,6 +437,9 @@ void OxelShutdown() {
     TftpSrvrStop();
     TelnetdStop();
     MoncmdsrvrStop();
+    SyslogsrvrStop();
+    DhcpsrvrStop();
+    FtpsrvrStop();
     if (g_cfg.BACKEND == 4) ClosePlinkConnection();
     if (BackendConnected()) CloseConnection();
     HttpStop();

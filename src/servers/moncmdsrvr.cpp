@@ -16,9 +16,9 @@
 #include "util/utils.h"
 #include "config/configrecord.h"
 #include "log/srvrtrace.h"
-#include "config/shellvar.h"
 #include "servers/loccmd.h"
 #include "servers/remotepress.h"
+#include "servers/udpserver.h"
 #include "util/worker.h"
 #include "platform/report.h"
 #include "platform/ui.h"
@@ -116,39 +116,7 @@ void Receiver(int fd, const std::atomic<bool>& stop) {
     if (close(fd) != 0) ERROR_REPORT("MONCMD SERVER closesocket()");
 }
 
-in_addr BindAddress() {
-    in_addr a{};
-    a.s_addr = htonl(INADDR_ANY);
-    if (auto v = shell_getenv("MONCMDSRVR_BIND_ADDR"); v && !v->empty() && inet_pton(AF_INET, v->c_str(), &a) != 1) {
-        TracePrintf(TRC_MONCMD, "MONCMDSRVR_BIND_ADDR '%s' is not an IPv4 address; using all interfaces", v->c_str());
-        a.s_addr = htonl(INADDR_ANY);
-    }
-    return a;
-}
-
-// The bound socket, or -1 (the failure has been reported).
-int OpenSocket(uint16_t port) {
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        ERROR_REPORT("MONCMD SERVER socket()");
-        return -1;
-    }
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr = BindAddress();
-    sa.sin_port = htons(port);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) return fd;
-    if (errno == EADDRINUSE) {
-        OxelMessageBox("MONCMD SERVER", "port %d in use", port);
-    } else if (errno == EACCES) {
-        OxelMessageBox("MONCMD SERVER", "port %d needs privileges: run with CAP_NET_BIND_SERVICE, or pick a port above 1023",
-                       port);
-    } else {
-        ERROR_REPORT("MONCMD SERVER bind()");
-    }
-    close(fd);
-    return -1;
-}
+const UdpServerSpec kSocket{"MONCMD SERVER", "MONCMDSRVR_BIND_ADDR", TRC_MONCMD};
 
 void StopLocked() {
     if (g_fd < 0) return;
@@ -162,7 +130,7 @@ int StartLocked() {
     if (!g_cfg.MONCMDSRVR_ENABLED) return 0;
     if (g_fd >= 0) return 1;
     const uint16_t port = g_cfg.MONCMDSRVR_PORT;
-    int fd = OpenSocket(port);
+    int fd = UdpServerOpen(kSocket, port);
     if (fd < 0) {
         g_cfg.MONCMDSRVR_ENABLED = 0;
         TraceRefreshCaption();

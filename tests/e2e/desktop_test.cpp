@@ -128,7 +128,7 @@ TEST_F(Desktop, WindowTitleRules) {
 
 TEST_F(Desktop, StatusFieldsAndUnavailableCommands) {
     home.Write("config/lpbk.ct", "########\nCOMPORT                 1025\nTELNET_ENABLED          FALSE\n");
-    DesktopRun run = RunDesktop(home, {"lpbk.ct"}, "report;cmd:413;report");
+    DesktopRun run = RunDesktop(home, {"lpbk.ct"}, "report;cmd:427;report");
     ASSERT_EQ(run.reports.size(), 2u) << run.result.err;
     const Report& r = run.reports[0];
     EXPECT_EQ(r.at("status0"), "Disconnected (LPBK)");
@@ -137,7 +137,7 @@ TEST_F(Desktop, StatusFieldsAndUnavailableCommands) {
     EXPECT_EQ(r.at("status3").rfind("ROW/COL: ", 0), 0u);
     EXPECT_EQ(r.at("status4"), " XFER: Idle");
     EXPECT_EQ(r.at("menus"), "&File,&Edit,&View,&Config,&Logging,&Scripts,Se&rvers,&Transfer,&Xamo,&Help");
-    // Servers -> FTP has no owner in this build yet; the status bar says so.
+    // Xamo -> Backup has no owner in this build yet; the status bar says so.
     EXPECT_EQ(run.reports[1].at("message"), "not available in this build");
 }
 

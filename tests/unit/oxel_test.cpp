@@ -221,6 +221,14 @@ TEST_F(Startup, ServerQuestionTitleOrderAndYes) {
     EXPECT_EQ(Start({}), -1);
     g_cfg.HTTPSRVR_ENABLED = g_cfg.FTPSRVR_ENABLED = g_cfg.TFTPSRVR_ENABLED = 1;
     g_cfg.SYSLOGSRVR_ENABLED = g_cfg.DHCPSRVR_ENABLED = g_cfg.MONCMDSRVR_ENABLED = 1;
+    // The servers that start get free ports and a client table that loads.
+    g_cfg.SYSLOGSRVR_PORT = 0;
+    shell_setenv("FTPSRVR_PORT", "0");
+    shell_setenv("DHCPSRVR_PORT", "0");
+    g_cfg.DHCP_CFGFILE_MODE = 0;
+    CFG_SET_STRING(g_cfg.DHCP_CLIENT_MAC, "02:00:00:00:00:01");
+    for (char* f : {g_cfg.DHCP_CLIENT_IP, g_cfg.DHCP_SRVR_IP, g_cfg.DHCP_NETMASK, g_cfg.DHCP_GATEWAY})
+        ConfigSetString(f, sizeof g_cfg.DHCP_CLIENT_IP, "10.0.0.1");
     ui.Reset();
     ui.Answer(IDYES);
     ASSERT_TRUE(CommandDispatch(998));
