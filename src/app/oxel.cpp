@@ -53,6 +53,9 @@ struct FrameOptions {
     bool altGiven = false;      // -A or -a
     int altPort = 0;
     int altPassthrough = 0;
+    int baudRate = 0;           // -b, 0 when not given
+    std::string script;         // -s
+    bool listPorts = false;     // --list
 };
 
 std::mutex g_mu;                // guards the strings below
@@ -86,24 +89,92 @@ std::string BaseName(const std::string& path) {
 
 // ---- Command line -------------------------------------------------------
 
+// Command-line errors end with the usage-error status, so that a script or a
+// CI job that calls the program with a wrong option does not go on as if it
+// had run.
+constexpr int kUsageStatus = 64;
+
 int CommandLineError(const char* title, const char* text) {
     OxelMessageBox(title, "%s", text);
-    return 0;
+    return kUsageStatus;
 }
 
-// 1 parsed, 0 failed (the box has been shown).
+const char kUsage[] =
+    "Usage: oxel-cli [options] [configfile | device]\n"
+    "       oxel     [options] [configfile | device]\n"
+    "\n"
+    "  device            a serial device (/dev/ttyUSB0, /dev/serial/by-id/...):\n"
+    "                    opened at once, 8N1 at the -b rate, no configuration needed\n"
+    "  configfile        a configuration to load after defcfg.ct (looked for in\n"
+    "                    the home's config folder when not found as given)\n"
+    "  -b RATE           the device's baud rate (default 115200)\n"
+    "  -s SCRIPT         runs SCRIPT after start-up; oxel-cli then ends with the\n"
+    "                    script: 0 ran to its end, 1 a command failed,\n"
+    "                    2 EXIT OXEL, 99 EXIT OXELREMOTE\n"
+    "  -A n | -a n       COM port n as the alternate port, with | without pass-through\n"
+    "  -C n, -R n        screen-buffer columns (250) and rows (1200)\n"
+    "  -D VAR=value      sets a shell variable before the configuration is read\n"
+    "  -d file           copies the system trace to file\n"
+    "  -h n, -w n        forces the console character height, width in pixels\n"
+    "  -H                start-up ends with a debugging note\n"
+    "  --list            lists the serial ports and ends\n"
+    "  --help            this text\n"
+    "  --version         the program's version\n"
+    "  --                ends the options\n"
+    "\n"
+    "Environment: OXEL_HOME (the program's home), OXEL_ANSWERS (oxel-cli: answers\n"
+    "to questions, comma-separated), OXEL_SCREEN_DUMP (oxel-cli: screen written\n"
+    "to this file at exit).\n"
+    "Exit status: 0 normal end, 1 fatal error or failed script, 2 EXIT OXEL,\n"
+    "99 EXIT OXELREMOTE, 64 command-line error.\n"
+    "In oxel-cli, Ctrl-] ? lists the live controls.\n";
+
+// The words that are whole long options, taken out of the option words
+// (before "--"); the rest go to the letter parser, which refuses any other
+// "--word".
+struct LongOptions {
+    bool help = false, version = false, list = false;
+};
+
+LongOptions TakeLongOptions(std::vector<std::string>& words) {
+    LongOptions lo;
+    const struct { const char* name; bool LongOptions::*flag; } known[] = {
+        {"--help", &LongOptions::help}, {"--version", &LongOptions::version}, {"--list", &LongOptions::list},
+    };
+    for (size_t i = 1; i < words.size() && words[i] != "--";) {
+        bool taken = false;
+        for (const auto& k : known)
+            if (words[i] == k.name) {
+                lo.*k.flag = true;
+                taken = true;
+            }
+        if (taken) words.erase(words.begin() + static_cast<long>(i));
+        else ++i;
+    }
+    return lo;
+}
+
+// -1 parsed (the run goes on), else the status to end with at once: 0 after
+// --help or --version, kUsageStatus after an error (the box has been shown).
 int ParseCommandLine(int argc, char** argv) {
     std::vector<std::string> words{"Oxel"};
     for (int i = 1; i < argc; i++) words.emplace_back(argv[i] ? argv[i] : "");
     if (static_cast<int>(words.size()) > kMaxArgs)
         return CommandLineError("CMDLINE ERROR", "Could not process argument list.");
+    LongOptions lo = TakeLongOptions(words);
+    if (lo.help || lo.version) {
+        std::printf("Oxel %s\n%s", OxelVersion(), lo.help ? kUsage : "");
+        std::fflush(stdout);
+        return 0;
+    }
     std::vector<char*> av = ArgvOf(words);
     const int n = static_cast<int>(words.size());
     FrameOptions opt;
+    opt.listPorts = lo.list;
     script_getopt_reset();
     int c;
     // O is listed so that the parser accepts its argument; it is refused below.
-    while ((c = script_getopt(n, av.data(), "A:a:C:R:D:d:h:w:HO:")) != -1) {
+    while ((c = script_getopt(n, av.data(), "A:a:b:C:R:D:d:h:w:HO:s:")) != -1) {
         const char* arg = script_optarg ? script_optarg : "";
         switch (c) {
         case 'A':
@@ -114,6 +185,13 @@ int ParseCommandLine(int argc, char** argv) {
             g_cfg.COMPORTALT = opt.altPort;
             g_cfg.COMPORT_PASSTHROUGH = opt.altPassthrough;
             break;
+        case 'b':
+        {
+            auto rate = ParseUnsigned(arg);
+            if (!rate || *rate < 1 || *rate > INT_MAX) return CommandLineError("COMMAND LINE ERROR", "Invalid option.");
+            opt.baudRate = static_cast<int>(*rate);
+            break;
+        }
         case 'C': opt.bufferCols = ParseSignedLoose(arg); break;
         case 'R': opt.bufferRows = ParseSignedLoose(arg); break;
         case 'D': {
@@ -130,6 +208,10 @@ int ParseCommandLine(int argc, char** argv) {
         case 'h': opt.forcedHeight = ParseSignedLoose(arg); break;
         case 'w': opt.forcedWidth = ParseSignedLoose(arg); break;
         case 'H': opt.tmpDebug = true; break;
+        case 's':
+            if (!*arg) return CommandLineError("COMMAND LINE ERROR", "Invalid option.");
+            opt.script = arg;
+            break;
         default: return CommandLineError("COMMAND LINE ERROR", "Invalid option.");
         }
     }
@@ -145,7 +227,7 @@ int ParseCommandLine(int argc, char** argv) {
         g_configFile = rest == 1 ? words[static_cast<size_t>(script_optind)] : std::string{};
     }
     g_opt = opt;
-    return 1;
+    return -1;
 }
 
 // ---- Initialisation command (999 at start, 998 after File -> Open) --------
@@ -362,7 +444,7 @@ int OxelStart(int argc, char** argv, Ui& face) {
     ConfigInitDefaults();
     CFG_SET_STRING(g_cfg.TITLEBAR, "Oxel");
     // 3-4.
-    if (!ParseCommandLine(argc, argv)) return 0;
+    if (int status = ParseCommandLine(argc, argv); status >= 0) return status;
     if (!ConsoleInit(g_opt.bufferRows, g_opt.bufferCols)) return 0;
     // 5.
     InitScripting();
@@ -380,6 +462,8 @@ int OxelStart(int argc, char** argv, Ui& face) {
     CommandDispatch(CMD_INIT);
     return -1;
 }
+
+const char* OxelVersion() { return OXEL_VERSION; }
 
 void OxelSyncMenus() {
     SyncBackendMenus();
