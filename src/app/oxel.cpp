@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cctype>
@@ -58,10 +59,18 @@ struct FrameOptions {
     bool listPorts = false;     // --list
 };
 
+// A device named on the command line instead of a configuration file.
+struct QuickStart {
+    std::string device;         // "" when a configuration file (or none) was named
+    int rate = 115200;
+};
+
 std::mutex g_mu;                // guards the strings below
 std::string g_configFile;
 std::string g_configPath;       // where the named file was loaded from ("" = nothing loaded)
 FrameOptions g_opt;
+FaceTraits g_face;
+QuickStart g_quick;
 std::atomic<int> g_measuredWidth{0}, g_measuredHeight{0};
 std::atomic<bool> g_initialised{false};
 
@@ -172,9 +181,22 @@ int ParseCommandLine(int argc, char** argv) {
     FrameOptions opt;
     opt.listPorts = lo.list;
     script_getopt_reset();
-    int c;
-    // O is listed so that the parser accepts its argument; it is refused below.
-    while ((c = script_getopt(n, av.data(), "A:a:b:C:R:D:d:h:w:HO:s:")) != -1) {
+    // Options may also follow the file or device (oxel-cli /dev/ttyUSB0 -b 9600);
+    // after "--" every word is a name.
+    std::vector<std::string> names;
+    for (;;) {
+        const int before = script_optind;
+        // O is listed so that the parser accepts its argument; it is refused below.
+        int c = script_getopt(n, av.data(), "A:a:b:C:R:D:d:h:w:HO:s:");
+        if (c == -1) {
+            bool dashDash = script_optind == before + 1 && words[static_cast<size_t>(before)] == "--";
+            int from = script_optind;
+            int to = dashDash ? n : std::min(from + 1, n);
+            for (int i = from; i < to; i++) names.push_back(words[static_cast<size_t>(i)]);
+            script_optind = to;
+            if (to >= n) break;
+            continue;
+        }
         const char* arg = script_optarg ? script_optarg : "";
         switch (c) {
         case 'A':
@@ -220,17 +242,32 @@ int ParseCommandLine(int argc, char** argv) {
     if (opt.bufferRows < 1 || opt.bufferCols < 1 ||
         static_cast<long long>(opt.bufferRows) * opt.bufferCols > INT_MAX)
         return CommandLineError("COMMAND LINE ERROR", "Invalid option.");
-    int rest = n - script_optind;
-    if (rest > 1) return CommandLineError("COMMAND LINE ERROR", "Invalid argument count");
+    if (names.size() > 1) return CommandLineError("COMMAND LINE ERROR", "Invalid argument count");
     {
         std::lock_guard l(g_mu);
-        g_configFile = rest == 1 ? words[static_cast<size_t>(script_optind)] : std::string{};
+        g_configFile = names.empty() ? std::string{} : names[0];
     }
     g_opt = opt;
     return -1;
 }
 
 // ---- Initialisation command (999 at start, 998 after File -> Open) --------
+
+bool IsCharDevice(const std::string& path) {
+    struct stat st;
+    return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
+}
+
+// The quick-start form: the named device as the COM port, 8 data bits, no
+// parity, one stop bit, at the -b rate; everything else from defcfg.ct.
+void QuickStartSettings() {
+    g_cfg.BACKEND = 1;
+    g_cfg.COMPORT = ComPortForDevice(g_quick.device);
+    g_cfg.BAUDRATE = g_quick.rate;
+    g_cfg.BYTESIZE = 8;
+    g_cfg.PARITY = 0;
+    g_cfg.STOPBITS = 0;
+}
 
 // Step 1. At start: defcfg.ct, then the named file. After File -> Open the
 // menu command has loaded the chosen file (and recorded it in LAST_CFG_FILE)
@@ -246,7 +283,13 @@ void LoadConfiguration(int cmd) {
         }
         // With no usable configuration named, the desktop asks for one;
         // Cancel ends the program. A terminal goes on with the defaults.
-        if (name.empty() && ui().RunDialog("Oxel Configuration") == 0) ProgramExit(1);
+        if (IsCharDevice(name)) {
+            g_quick = {name, g_opt.baudRate ? g_opt.baudRate : 115200};
+            QuickStartSettings();
+            name.clear();
+        } else if (name.empty() && ui().RunDialog("Oxel Configuration") == 0) {
+            ProgramExit(1);
+        }
         if (!name.empty()) {
             if (!ConfigLoad(name.c_str())) ProgramExit(1);
             if (name != "NULL") path = ConfigCurrentPath();
@@ -343,6 +386,10 @@ void ConnectBackend() {
     if (OpenConnection()) return;
     int err = errno;
     int port = g_cfg.COMPORT;
+    if (!g_quick.device.empty()) {
+        OxelMessageBox("Connection failed", "%s: %s", g_quick.device.c_str(), std::strerror(err));
+        ProgramExit(1);
+    }
     if (port == 1026) {
         OxelMessageBox("Connection failed", "No COM ports available.\n");
         ProgramExit(1);
@@ -400,6 +447,9 @@ void Initialise(int cmd) {
     if (g_opt.forcedWidth != -1)
         console_printf("OrigCharWidth: %d, Forced: %d\r\n", g_measuredWidth.load(), g_opt.forcedWidth);
     if (g_opt.tmpDebug) console_printf("NOTE: tmp-debug-function enabled\r\n");
+    if (!g_quick.device.empty() && BackendConnected())
+        console_printf("Connected to %s at %d 8N1%s\r\n", g_quick.device.c_str(), g_quick.rate,
+                       g_face.terminal ? " (Ctrl-] ? for help)" : "");
 }
 
 }  // namespace
@@ -431,8 +481,10 @@ void OxelFrameTick() {
     ComBreakIndicatorTick();
 }
 
-int OxelStart(int argc, char** argv, Ui& face) {
+int OxelStart(int argc, char** argv, Ui& face, FaceTraits traits) {
     UiSet(&face);
+    g_face = traits;
+    g_quick = QuickStart{};
     AppWireHooks();
     SetFrameInitialised(false);
     g_opt = FrameOptions{};
@@ -445,6 +497,11 @@ int OxelStart(int argc, char** argv, Ui& face) {
     CFG_SET_STRING(g_cfg.TITLEBAR, "Oxel");
     // 3-4.
     if (int status = ParseCommandLine(argc, argv); status >= 0) return status;
+    if (g_opt.listPorts) {
+        for (const std::string& line : ComListing()) std::printf("%s\n", line.c_str());
+        std::fflush(stdout);
+        return 0;
+    }
     if (!ConsoleInit(g_opt.bufferRows, g_opt.bufferCols)) return 0;
     // 5.
     InitScripting();

@@ -422,6 +422,15 @@ std::string ComDevicePath(int n) {
     return SerialDefaultPath(n);
 }
 
+int ComPortForDevice(const std::string& path) {
+    for (int n = 1; n < 1024; ++n)
+        if (ComDevicePath(n) == path) return n;
+    int n = 400;
+    while (n < 1023 && !ComDevicePath(n).empty()) ++n;
+    shell_setenv(("COMDEV_" + std::to_string(n)).c_str(), path.c_str());
+    return n;
+}
+
 bool ComConnected() { return g_connected.load(); }
 bool ComAltOpen() { return g_altOpen.load(); }
 bool ComReconnectPending() { return g_reconnect.load(); }
@@ -677,6 +686,19 @@ std::vector<std::string> ComPortList() {
     }
     for (const char* s : {"NONE", "TEST", "LBK", "ANY"}) list.emplace_back(s);
     return list;
+}
+
+std::vector<std::string> ComListing() {
+    std::vector<std::string> lines;
+    for (const std::string& e : ComPortList())
+        if (e.rfind("COM", 0) == 0) lines.push_back(e);
+    for (const SerialUsbAdapter& a : SerialByIdList()) {
+        std::string line = a.byId + " -> " + a.device;
+        for (const std::string* f : {&a.product, &a.vendorProduct, &a.serial})
+            if (!f->empty() && *f != ":") line += "  " + *f;
+        lines.push_back(line);
+    }
+    return lines;
 }
 
 int ComPortFromEntry(const std::string& entry) {

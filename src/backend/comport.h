@@ -34,6 +34,12 @@ void ComClearReconnectPending();
 
 // The device file of port n: shell variable COMDEV_<n>, else the default.
 std::string ComDevicePath(int n);
+// The port number for a device file: the port whose device it is, else the
+// first number from 400 up that names no device, given COMDEV_<n> = path.
+int ComPortForDevice(const std::string& path);
+// The lines of --list: each port found ("COM3 (/dev/ttyS2)"), then each USB
+// adapter by its by-id name, product, vendor:product and serial number.
+std::vector<std::string> ComListing();
 
 int AltPortWrite(const char* data, size_t len);
 int ChangeBaudRate(int rate);
