@@ -424,6 +424,29 @@ void SyncMenuChecks() {
     for (const auto& c : checks) ui().MenuCheck(c.id, c.value != 0);
 }
 
+// The end of a -s script ends a terminal run: 0 when it ran to its end, 1
+// when it failed (its box is on standard error). EXIT OXEL asked for its own
+// status first, and the first status asked for wins.
+void EndRunWithScript(bool passed) { RequestShutdown(passed ? 0 : 1); }
+
+// With nobody at the keyboard a failed start-up script ends the run, so that
+// an unattended job never waits for a key that will not come.
+void EndRunIfFailed(bool passed) {
+    if (!passed) RequestShutdown(1);
+}
+
+// Step 12 at start: the configuration's start-up script, then -s.
+void StartScripts() {
+    const bool startup = BeginsWithText(g_cfg.STARTUP_SCRIPT);
+    if (startup && g_face.terminal && g_face.unattended && g_opt.script.empty())
+        RunScriptThen(g_cfg.STARTUP_SCRIPT, EndRunIfFailed);
+    else if (startup)
+        run_script(g_cfg.STARTUP_SCRIPT, nullptr);
+    if (g_opt.script.empty()) return;
+    if (g_face.terminal) RunScriptThen(g_opt.script, EndRunWithScript);
+    else run_script(g_opt.script.c_str(), nullptr);
+}
+
 void Initialise(int cmd) {
     LoadConfiguration(cmd);                                      // 1
     if (cmd == CMD_INIT) TimerStart();                           // 3
@@ -437,7 +460,8 @@ void Initialise(int cmd) {
     ServerStartQuestion();                                       // 10
     SyncBackendMenus();                                          // 11
     ConnectBackend();
-    if (BeginsWithText(g_cfg.STARTUP_SCRIPT)) run_script(g_cfg.STARTUP_SCRIPT, nullptr);  // 12
+    if (cmd == CMD_INIT) StartScripts();                         // 12
+    else if (BeginsWithText(g_cfg.STARTUP_SCRIPT)) run_script(g_cfg.STARTUP_SCRIPT, nullptr);
     SyncMenuChecks();                                            // 13
     SetFrameInitialised(true);                                   // 14
     ui().Relayout();

@@ -2,6 +2,7 @@
 // scripts see the target's output through, and the Scripts menu.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -21,6 +22,10 @@ void ScriptPostLine(const std::string& line);
 // run), 0 failed. Names are looked up in InstallDir()/scripts unless they
 // begin with "/"; "name@tag" starts at a tag; ".lua" runs as Lua.
 int run_script(const char* name, const char* tag);
+// Runs a script on the script thread and then, there, calls done: passed is
+// false when it could not start or a command in it (or in a script it ran)
+// failed and stopped it. For runs that end with their script (-s).
+void RunScriptThen(const std::string& name, std::function<void(bool passed)> done);
 // Runs one script line: traces it, runs docmd and, on failure, shows the
 // "Script Execution Error" box and stops the level (ctx may be null).
 struct RunContext;
