@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -163,6 +164,15 @@ LongOptions TakeLongOptions(std::vector<std::string>& words) {
     return lo;
 }
 
+// A -s name found from the current directory is taken from there (the shell
+// user means ./job.scr); any other name is looked up like a RUN name.
+std::string ScriptNameFromCommandLine(const std::string& name) {
+    if (name[0] == '/' || !IsRegularFile(name)) return name;
+    std::error_code ec;
+    auto full = std::filesystem::absolute(name, ec);
+    return ec ? name : full.lexically_normal().string();
+}
+
 // -1 parsed (the run goes on), else the status to end with at once: 0 after
 // --help or --version, kUsageStatus after an error (the box has been shown).
 int ParseCommandLine(int argc, char** argv) {
@@ -232,7 +242,7 @@ int ParseCommandLine(int argc, char** argv) {
         case 'H': opt.tmpDebug = true; break;
         case 's':
             if (!*arg) return CommandLineError("COMMAND LINE ERROR", "Invalid option.");
-            opt.script = arg;
+            opt.script = ScriptNameFromCommandLine(arg);
             break;
         default: return CommandLineError("COMMAND LINE ERROR", "Invalid option.");
         }
