@@ -7,7 +7,8 @@ cd "$here"
 
 PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgl1-mesa-dev liblua5.2-dev
   libcjson-dev libssl-dev zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
-  ccache lrzsz tftp-hpa tftpd-hpa busybox-static curl tmux xvfb iproute2 bsdutils ftp python3)
+  ccache lrzsz tftp-hpa tftpd-hpa atftp busybox-static curl tmux xvfb iproute2 bsdutils ftp python3
+  python3-websockets chromium)
 
 install_missing() {
   local missing=()

@@ -12,6 +12,7 @@
 #include "console/editor.h"
 #include "platform/report.h"
 #include "platform/ui.h"
+#include "servers/tftpsrvr.h"
 #include "util/cmdids.h"
 #include "util/commands.h"
 
@@ -33,6 +34,7 @@ void FileOpen() {
     auto chosen = ui().ChooseFile(req);
     if (!chosen || chosen->empty()) return;
     CloseConnection();
+    TftpSrvrStop();
     ConfigInitDefaults();
     std::string def = InstallDir() + "/defcfg.ct";
     if (access(def.c_str(), F_OK) == 0) ConfigLoad(def.c_str());

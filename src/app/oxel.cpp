@@ -39,7 +39,12 @@
 #include "script/expand.h"
 #include "script/scripting.h"
 #include "config/shellvar.h"
+#include "servers/moncmdsrvr.h"
 #include "servers/telnetd.h"
+#include "servers/tftp_cmds.h"
+#include "servers/tftpclient.h"
+#include "servers/tftpsrvr.h"
+#include "servers/httpsrvr.h"
 
 #define OXEL_MODULE "oxel"
 
@@ -358,7 +363,7 @@ void PlaceWindow() {
 
 // Step 10: the servers other than telnet start only after the user agrees.
 void ServerStartQuestion() {
-    struct { int32_t* enabled; const char* name; } servers[] = {
+    struct { CfgInt* enabled; const char* name; } servers[] = {
         {&g_cfg.MONCMDSRVR_ENABLED, "MONCMD "}, {&g_cfg.DHCPSRVR_ENABLED, "DHCP "},
         {&g_cfg.SYSLOGSRVR_ENABLED, "SYSLOG "}, {&g_cfg.TFTPSRVR_ENABLED, "TFTP "},
         {&g_cfg.FTPSRVR_ENABLED, "FTP "},       {&g_cfg.HTTPSRVR_ENABLED, "HTTP "},
@@ -369,8 +374,13 @@ void ServerStartQuestion() {
     if (title.empty()) return;
     title += "Server auto-startup warning";
     if (OxelMessageBoxStyle(MB_YESNO | MB_ICONEXCLAMATION, title.c_str(),
-                            "Ok to allow servers to start up?") == IDYES)
-        return;  // the servers are started by their own modules as they land
+                            "Ok to allow servers to start up?") == IDYES) {
+        // Start order: MONCMD, TFTP, SYSLOG, FTP, DHCP, HTTP (each only if enabled).
+        MoncmdsrvrStart();
+        TftpSrvrStart();
+        HttpStartFromConfig();
+        return;
+    }
     for (const auto& s : servers) *s.enabled = 0;
     TraceRefreshCaption();
     OxelMessageBox("All previously enabled servers disabled",
@@ -467,6 +477,7 @@ void Initialise(int cmd) {
     }
     PlaceWindow();                                               // 7
     LogStartup();                                                // 8 (long-term too)
+    if (g_cfg.TELNET_ENABLED) TelnetdStart(g_cfg.TELNET_PORT);   // 9
     ServerStartQuestion();                                       // 10
     SyncBackendMenus();                                          // 11
     ConnectBackend();
@@ -474,6 +485,7 @@ void Initialise(int cmd) {
     else if (BeginsWithText(g_cfg.STARTUP_SCRIPT)) run_script(g_cfg.STARTUP_SCRIPT, nullptr);
     SyncMenuChecks();                                            // 13
     SetFrameInitialised(true);                                   // 14
+    ConsoleShowHeld();   // what the start-up script printed meanwhile
     ui().Relayout();
     ui().StatusRefresh();
     if (g_opt.forcedHeight != -1)                                // 15
@@ -484,6 +496,13 @@ void Initialise(int cmd) {
     if (!g_quick.device.empty() && BackendConnected())
         console_printf("Connected to %s at %d 8N1%s\r\n", g_quick.device.c_str(), g_quick.rate,
                        g_face.terminal ? " (Ctrl-] ? for help)" : "");
+}
+
+// The servers' menu commands.
+void ServersInit() {
+    CommandRegister({CMD_SRV_TELNET, "Se&rvers", "&Telnet...", [] { ui().ShowDialog("Telnet Server Config..."); }});
+    CommandRegister({CMD_SRV_MONCMD, "Se&rvers", "&Moncmd...", [] { ui().ShowDialog("MONCMD Server..."); }});
+    TelnetdInit();
 }
 
 }  // namespace
@@ -540,9 +559,13 @@ int OxelStart(int argc, char** argv, Ui& face, FaceTraits traits) {
     // 5.
     InitScripting();
     ScriptCmdsInit();
+    TftpCmdsInit();
+    TftpSrvrInit();
+    TftpClientInit();
     LogInit();
     BackendInit();
     NetBackendsInit();
+    ServersInit();
     CommandRegister({CMD_INIT, "", "", [] { Initialise(CMD_INIT); }});
     CommandRegister({CMD_REINIT, "", "", [] { Initialise(CMD_REINIT); }});
     ShellVarMenuInit();
@@ -565,8 +588,13 @@ void OxelShutdown() {
     SetFrameInitialised(false);
     LogShutdown();
     ScriptShutdown();
+    TftpClientWorkerStop();
+    TftpSrvrStop();
+    TelnetdStop();
+    MoncmdsrvrStop();
     if (g_cfg.BACKEND == 4) ClosePlinkConnection();
     if (BackendConnected()) CloseConnection();
+    HttpStop();
     TraceShutdown();
     std::fflush(nullptr);
 }

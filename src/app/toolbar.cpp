@@ -149,7 +149,7 @@ const HelpTopic kHelp[] = {
 std::mutex g_helpMu;
 bool g_helpFailedOnce = false;
 
-void ToggleKey(int32_t& key, int id) {
+void ToggleKey(CfgInt& key, int id) {
     key = !key;
     ui().MenuCheck(id, key != 0);
     ui().Relayout();
@@ -178,6 +178,7 @@ void RegisterOwn() {
     Own({CMD_CFG_BUTTONS, "&Config", "", [] { ui().ShowDialog(kButtonsDialog); }});
     Own({CMD_CFG_FKEYS, "&Config", "", [] { ui().ShowDialog(kFkeysDialog); }});
     Own({CMD_CFG_MISC, "&Config", "", [] { ui().ShowDialog("Miscellaneous Configuration"); }});
+    Own({478, "Se&rvers", "", [] { ui().ShowDialog("HTTP Server..."); }});
     Own({CMD_FKEY2SCRIPT, "&Scripts", "", [] { Fkey2ScriptMenu(); }});
     Own({CMD_ABOUT, "&Help", "", [] { ui().ShowDialog("About Oxel"); }});
     Own({CMD_XAMO_MONCMD, "&Xamo", "&Moncmd", [] { run_script("moncmd.scr", nullptr); }});

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "app/buttons.h"
+#include "app/statusbar.h"
 #include "backend/backend.h"
 #include "backend/oxeltunnel.h"
 #include "backend/plinkfe.h"
@@ -16,10 +18,15 @@
 #include "script/catchstr.h"
 #include "script/inactivity.h"
 #include "script/scripting.h"
+#include "servers/loccmd.h"
+#include "servers/remotepress.h"
 #include "servers/telnetd.h"
+#include "servers/tftpclient.h"
+#include "servers/tftpsrvr.h"
 #include "servers/websocsrvr.h"
 #include "util/cmdids.h"
 #include "util/commands.h"
+#include "app/statusbar.h"
 #include "xfer/avrloader.h"
 #include "xfer/xmodem.h"
 
@@ -31,7 +38,7 @@ RxHooks Consumers() {
         ActivitySeen,     TunnelCopy,       script_receive,   script_wake,
         LogBinaryCapture, TelnetdBroadcast, TimestampInsert,  LogWrite,
         WebsocBroadcast,  CatchActive,      CatchFeedByte,    BackendWrite,
-        BackendConnected, BackendLostConnection, ReopenConnection,
+        BackendReply,     BackendConnected, BackendLostConnection, ReopenConnection,
     };
 }
 
@@ -61,13 +68,17 @@ void AppWireHooks() {
     RxHooksInstall(Consumers());
     SetErrorReportRoutes({TelnetdBroadcast, ReportOnConsole});
     TelnetSetRestartScriptHook(StartScript);
+    StatusSourcesRef().telnetClients = TelnetdClientCount;
+    RemotePressInstall(PressFkey, PressButton);
     CommandRegister({CMD_TB_TIMESTAMP, "", "", ToggleTimestamps});
+    StatusSourcesRef().tftpPkts = TftpStatusPkts;
     static bool stepsAdded = false;
     if (!stepsAdded) {
         stepsAdded = true;
         ProgramExitAddStep([] { SetFrameInitialised(false); });
         ProgramExitAddStep(LogShutdown);
         ProgramExitAddStep(TraceCloseFile);
+        ProgramExitAddStep(TftpSrvrStop);
         ProgramExitAddStep(ClosePlinkAtExit);
     }
 }

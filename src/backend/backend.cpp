@@ -154,6 +154,16 @@ void Loopback(const char* data, size_t len) {
     lp.cv.notify_all();
 }
 
+// The TEST port takes everything, the loop-back port hands it straight back;
+// -1 when the backend is neither.
+int PseudoPortWrite(const char* data, size_t len) {
+    if (g_cfg.BACKEND != BACKEND_COM) return -1;
+    if (g_cfg.COMPORT == COMPORT_TEST) return 1;
+    if (g_cfg.COMPORT != COMPORT_LPBK) return -1;
+    Loopback(data, len);
+    return 1;
+}
+
 }  // namespace
 
 bool BackendLoopbackDrain(int ms) {
@@ -202,11 +212,7 @@ int ApplyCommSettings() { return Row().apply(); }
 
 int BackendWrite(const char* data, size_t len) {
     g_sent += len;
-    if (g_cfg.BACKEND == BACKEND_COM && g_cfg.COMPORT == COMPORT_TEST) return 1;
-    if (g_cfg.BACKEND == BACKEND_COM && g_cfg.COMPORT == COMPORT_LPBK) {
-        Loopback(data, len);
-        return 1;
-    }
+    if (int pseudo = PseudoPortWrite(data, len); pseudo >= 0) return pseudo;
     if (!BackendConnected()) {
         if (OxelMessageBoxStyle(MB_YESNO | MB_ICONQUESTION, "COM port currently disconnected",
                                 "Want to reconnect?") != IDYES)
@@ -216,6 +222,15 @@ int BackendWrite(const char* data, size_t len) {
     }
     CliHistory(data, len);
     LocalEcho(data, len);
+    return Row().write(data, len) ? 1 : 0;
+}
+
+int BackendReply(const char* data, size_t len) {
+    if (int pseudo = PseudoPortWrite(data, len); pseudo >= 0) return pseudo;
+    // A closing connection is already marked down: the reply is dropped
+    // instead of reopening what the closer is waiting to tear down.
+    if (!BackendConnected()) return 0;
+    g_sent += len;
     return Row().write(data, len) ? 1 : 0;
 }
 

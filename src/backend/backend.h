@@ -19,6 +19,10 @@ void BackendLoopbackStop();
 void BackendInjectReceived(const char* data, size_t len);
 
 int BackendWrite(const char* data, size_t len);
+// An answer the console itself sends (terminal replies): goes out only while
+// connected, never asks or reconnects, never echoed; safe on a reader thread
+// while another thread closes the connection. 1 sent, 0 dropped or failed.
+int BackendReply(const char* data, size_t len);
 // 1/0. A failed COM port open leaves errno: ENOENT not found, EBUSY in use,
 // EACCES no permission (ENODEV: COMPORT 1026 found no port).
 int OpenConnection();

@@ -355,9 +355,9 @@ void CommWatch(PortRef port, bool alt) {
                 } else {
                     RxDeliverAlt(in.data(), out.data(), len, out.size());
                     // Passthrough only to a live main backend: the watcher
-                    // must never stop to ask about reconnecting.
-                    if (g_cfg.COMPORT_PASSTHROUGH && BackendConnected())
-                        BackendWrite(reinterpret_cast<const char*>(in.data()), len);
+                    // must never stop to ask about reconnecting, even when
+                    // the main port closes under it (BackendReply drops).
+                    if (g_cfg.COMPORT_PASSTHROUGH) BackendReply(reinterpret_cast<const char*>(in.data()), len);
                 }
             }
         }
@@ -504,8 +504,8 @@ int ComOpen() {
         errno = EIO;
         return 0;
     }
-    shell_sprintf("COMPORT", "%d", g_cfg.COMPORT);
-    if (alt) shell_sprintf("COMPORTALT", "%d", g_cfg.COMPORTALT);
+    shell_sprintf("COMPORT", "%d", g_cfg.COMPORT.get());
+    if (alt) shell_sprintf("COMPORTALT", "%d", g_cfg.COMPORTALT.get());
     main->ops->purge(main->p);
     if (alt) alt->ops->purge(alt->p);
     ApplyUserBaudRateOn(*main, std::nullopt);
@@ -734,7 +734,7 @@ std::string ComStatusText() {
     char parity = g_cfg.PARITY < 5 ? kParity[g_cfg.PARITY] : '?';
     char stop = g_cfg.STOPBITS < 3 ? kStop[g_cfg.STOPBITS] : '?';
     char buf[96];
-    std::snprintf(buf, sizeof buf, "COM%d %d %d-%c-%c", g_cfg.COMPORT, g_cfg.BAUDRATE, g_cfg.BYTESIZE, parity, stop);
+    std::snprintf(buf, sizeof buf, "COM%d %d %d-%c-%c", g_cfg.COMPORT.get(), g_cfg.BAUDRATE.get(), g_cfg.BYTESIZE.get(), parity, stop);
     return buf;
 }
 

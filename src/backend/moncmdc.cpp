@@ -145,8 +145,8 @@ int MoncmdExchange(const char* host, const char* message, uint16_t port, int pol
 
 std::string MoncmdStatusText() {
     char buf[160];
-    std::snprintf(buf, sizeof buf, "MONCMD %s:%d%s", g_cfg.BACKENT_MONCMD_SYS, g_cfg.BACKEND_MONCMD_PORT,
-                  g_cfg.CONSOLE_READONLY ? " (readonly)" : "");
+    std::snprintf(buf, sizeof buf, "MONCMD %s:%d%s", g_cfg.BACKENT_MONCMD_SYS, g_cfg.BACKEND_MONCMD_PORT.get(),
+                  g_cfg.CONSOLE_READONLY.get() ? " (readonly)" : "");
     return buf;
 }
 

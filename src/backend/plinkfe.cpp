@@ -209,10 +209,15 @@ int ClosePlinkConnection() {
 
 int PlinkWrite(const char* data, size_t len) {
     int ended;
+    bool closedByUs;
     {
         std::lock_guard life(g_lifeMu);
+        closedByUs = !g_running.load() && g_stopping.load();
         ended = g_running.load() ? ProcExited(g_child) : 1;
     }
+    // A write racing our own close (shutdown, a backend change) is dropped:
+    // only a child that ended by itself ends the program.
+    if (closedByUs) return 0;
     if (ended < 0) {
         ERROR_REPORT("Plink GetExitCodeProcess");
         ProgramExit(1);

@@ -3,6 +3,7 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cctype>
@@ -36,6 +37,10 @@ constexpr uint8_t OPT_ECHO = 1, OPT_SGA = 3, OPT_TTYPE = 24;
 constexpr size_t kLineCap = 256;
 constexpr size_t kReadBlock = 16384;
 constexpr size_t kDeliverChunk = 4096;
+// Auto restart: waits grow by this step up to the cap; a connection counts
+// as restored once it has stayed up this long.
+constexpr int kRetryStepMs = 500, kRetryMaxMs = 10000;
+constexpr auto kHeldUp = std::chrono::seconds(10);
 
 // One reader per connection, with its own stop and done flags: a reader
 // that a close could not wait for (it is showing a question) ends by itself
@@ -51,10 +56,24 @@ std::thread& g_reader = *new std::thread;
 std::shared_ptr<Reader> g_ctx;
 std::atomic<bool> g_up{false};
 
-// The socket: replaced by the reader on reconnect, freed by close. Sends
-// take the lock so a descriptor is never used after it is freed.
+// One connection's socket, closed when its last holder lets go: a sender
+// keeps it open for the length of its send, so a descriptor is never used
+// after it is freed, and no lock is held while a send waits on the peer.
+struct Socket {
+    int fd;
+    explicit Socket(int f) : fd(f) {}
+    ~Socket() { NetClose(fd); }
+    Socket(const Socket&) = delete;
+    Socket& operator=(const Socket&) = delete;
+};
+using SocketRef = std::shared_ptr<Socket>;
+
+// The current socket: replaced by the reader on reconnect, dropped by close.
+// The lock guards the reference only; a close can always take it to shut the
+// socket down, which ends a send stuck on a peer that never reads.
 std::mutex g_sockMu;
-int g_sock = -1;
+SocketRef g_sock;
+std::mutex g_sendMu;   // sends go out whole, one at a time
 
 // Wakes the reader's back-off sleep and the open's wait.
 std::mutex g_waitMu;
@@ -78,43 +97,49 @@ bool SleepOrStop(const Reader& r, int ms) {
     return g_waitCv.wait_for(l, std::chrono::milliseconds(ms), [&] { return r.stop.load(); });
 }
 
-// Publishes the reader's new socket unless it was asked to stop meanwhile.
-bool SetSocket(const Reader& r, int fd) {
+SocketRef CurrentSocket() {
     std::lock_guard l(g_sockMu);
-    if (r.stop.load()) {
-        NetClose(fd);
-        return false;
-    }
-    g_sock = fd;
-    return true;
+    return g_sock;
 }
 
-// A reader frees only its own socket.
-void CloseOwnSocket(int& fd) {
+// Publishes a new connection's socket unless the reader was asked to stop
+// meanwhile (then it is closed, and the result is empty).
+SocketRef SetSocket(const Reader& r, int fd) {
+    auto sock = std::make_shared<Socket>(fd);
     std::lock_guard l(g_sockMu);
-    if (g_sock == fd) g_sock = -1;
-    NetClose(fd);
+    if (r.stop.load()) return nullptr;
+    g_sock = sock;
+    return sock;
+}
+
+// A reader lets go of its own socket only.
+void CloseOwnSocket(SocketRef& sock) {
+    {
+        std::lock_guard l(g_sockMu);
+        if (g_sock == sock) g_sock.reset();
+    }
+    sock.reset();
 }
 
 void CloseSocket() {
     std::lock_guard l(g_sockMu);
-    NetClose(g_sock);
+    g_sock.reset();
 }
 
-void SendReplies(const std::string& bytes) {
-    std::lock_guard l(g_sockMu);
-    if (g_sock >= 0) NetSendAll(g_sock, bytes.data(), bytes.size());
+int SendAll(const char* data, size_t len) {
+    SocketRef sock = CurrentSocket();
+    if (!sock) return -1;
+    std::lock_guard l(g_sendMu);
+    return NetSendAll(sock->fd, data, len);
 }
+
+void SendReplies(const std::string& bytes) { SendAll(bytes.data(), bytes.size()); }
 
 // Sends while the connection is up. Without auto-restart a failed send is
 // fatal; with it the reader reconnects and the bytes are dropped.
 void SendBytes(const char* data, size_t len) {
     if (!g_up.load() || len == 0) return;
-    int r;
-    {
-        std::lock_guard l(g_sockMu);
-        r = g_sock >= 0 ? NetSendAll(g_sock, data, len) : -1;
-    }
+    int r = SendAll(data, len);
     if (r < 0 && g_up.load() && !g_cfg.BACKEND_TELNET_AUTORESTART) {
         ERROR_REPORT("send");
         ProgramExit(1);
@@ -168,7 +193,7 @@ int Connect(Reader& r, int& delay) {
         int e = errno;
         bool socketFault = e == EMFILE || e == ENFILE || e == ENOBUFS || e == ENOMEM;
         if (delay) {
-            if (delay < 10000) delay += 500;
+            if (delay < kRetryMaxMs) delay += kRetryStepMs;
             if (SleepOrStop(r, delay)) return -1;
             continue;
         }
@@ -180,7 +205,7 @@ int Connect(Reader& r, int& delay) {
 }
 
 // Starts with the socket the open connected; reconnects itself.
-void ReaderMain(std::shared_ptr<Reader> ctx, int fd) {
+void ReaderMain(std::shared_ptr<Reader> ctx, SocketRef sock) {
     Reader& r = *ctx;
     int delay = 0;
     std::vector<uint8_t> buf(kReadBlock);
@@ -188,17 +213,20 @@ void ReaderMain(std::shared_ptr<Reader> ctx, int fd) {
     TelnetParser parser;
     TelnetOutput out;
     out.display.reserve(kReadBlock);
+    auto upSince = std::chrono::steady_clock::now();
+    bool dropTold = false;   // this outage was announced
     for (;;) {
-        if (fd < 0) {
-            fd = Connect(r, delay);
-            if (fd < 0 || !SetSocket(r, fd)) break;
+        if (!sock) {
+            int fd = Connect(r, delay);
+            if (fd < 0 || !(sock = SetSocket(r, fd))) break;
             g_up = true;
+            upSince = std::chrono::steady_clock::now();
             if (delay) RestartHook();
         }
         parser = TelnetParser{};
         ssize_t n;
         for (;;) {
-            n = recv(fd, buf.data(), buf.size(), 0);
+            n = recv(sock->fd, buf.data(), buf.size(), 0);
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) break;
             out.Clear();
@@ -213,13 +241,24 @@ void ReaderMain(std::shared_ptr<Reader> ctx, int fd) {
         // The connection is gone: typed bytes are not sent into a dead socket.
         g_up = false;
         if (r.stop.load()) {
-            CloseOwnSocket(fd);
+            CloseOwnSocket(sock);
             break;
         }
         if (g_cfg.BACKEND_TELNET_AUTORESTART) {
-            console_printf("Remote connection dropped, retrying connection...\r\n");
-            CloseOwnSocket(fd);
-            delay = 500;
+            // A connection that drops soon after it came up counts as a
+            // failed attempt: the waits keep growing and the outage is told
+            // once, so a server that accepts and hangs up is not hammered.
+            const bool brief = std::chrono::steady_clock::now() - upSince < kHeldUp;
+            if (!brief) dropTold = false;
+            if (!dropTold) console_printf("Remote connection dropped, retrying connection...\r\n");
+            dropTold = true;
+            CloseOwnSocket(sock);
+            if (!brief) {
+                delay = kRetryStepMs;
+                continue;
+            }
+            delay = std::min(std::max(delay, kRetryStepMs) + kRetryStepMs, kRetryMaxMs);
+            if (SleepOrStop(r, delay)) break;
             continue;
         }
         if (n < 0) {
@@ -229,7 +268,7 @@ void ReaderMain(std::shared_ptr<Reader> ctx, int fd) {
             OxelMessageBox("Telnet client closing", "The other end has dropped the connection\n");
         }
         if (r.stop.load() || OxelMessageBoxStyle(MB_YESNO, "Oxel", "Want to reconnect?") == IDYES) {
-            CloseOwnSocket(fd);
+            CloseOwnSocket(sock);
             continue;  // a stopped reader leaves at the top
         }
         ProgramExit(1);
@@ -243,10 +282,7 @@ void StopReader() {
     g_up = false;
     if (g_ctx) {
         g_ctx->stop = true;
-        {
-            std::lock_guard l(g_sockMu);
-            NetShutdown(g_sock);
-        }
+        if (SocketRef sock = CurrentSocket()) NetShutdown(sock->fd);
         Notify();
         JoinThreadWithin(g_reader, g_ctx->done, 5000);
         g_ctx.reset();
@@ -290,6 +326,8 @@ void TelnetParse(TelnetParser& p, const uint8_t* in, size_t len, bool interpretI
             if (c == SB) {
                 out.traces.emplace_back("TELNET_SB");
                 p.state = TelnetParser::Sub;
+                p.sbFirst = true;
+                p.ttypeSend = false;
             } else if (c == WILL || c == WONT || c == DO || c == DONT) {
                 p.command = c;
                 p.state = TelnetParser::Option;
@@ -338,28 +376,43 @@ void TelnetParse(TelnetParser& p, const uint8_t* in, size_t len, bool interpretI
             break;
         case TelnetParser::Sub:
             traceRecv(c);
-            if (c == IAC) p.state = TelnetParser::SubIac;
-            else if (c == OPT_TTYPE) p.state = TelnetParser::SubTermType;
+            if (c == IAC) {
+                p.state = TelnetParser::SubIac;
+            } else if (p.sbFirst && c == OPT_TTYPE) {
+                p.state = TelnetParser::SubTermType;
+            } else {
+                p.ttypeSend = false;   // not a bare TERMINAL-TYPE SEND
+            }
+            p.sbFirst = false;
             break;
         case TelnetParser::SubIac:
             if (c == SE) {
                 out.traces.emplace_back("TELNET_SE");
+                // One answer per complete IAC SB TERMINAL-TYPE SEND IAC SE
+                // (RFC 1091): stray bytes inside a subnegotiation get none.
+                if (p.ttypeSend) {
+                    static const char kIs[] = {'\xff', '\xfa', '\x18', '\x00', 'v', 't', '1', '0', '0', '\xff', '\xf0'};
+                    out.replies.append(kIs, sizeof kIs);
+                    out.traces.emplace_back("TERMTYPE = VT100");
+                }
                 done();
             } else {
                 std::snprintf(line, sizeof line, "TELNET_SB %u", c);
                 out.traces.emplace_back(line);
+                p.ttypeSend = false;
                 p.state = TelnetParser::Sub;
             }
             break;
-        case TelnetParser::SubTermType: {
-            // c is the SEND request; the answer names our terminal.
-            out.traces.emplace_back("TELNET_SB TERMTYPE");
-            static const char kIs[] = {'\xff', '\xfa', '\x18', '\x00', 'v', 't', '1', '0', '0', '\xff', '\xf0'};
-            out.replies.append(kIs, sizeof kIs);
-            out.traces.emplace_back("TERMTYPE = VT100");
+        case TelnetParser::SubTermType:
+            // The byte after TERMINAL-TYPE: the SEND request is answered at SE.
             p.state = TelnetParser::Sub;
+            if (c == IAC) {
+                p.state = TelnetParser::SubIac;
+            } else if (c == 1) {
+                out.traces.emplace_back("TELNET_SB TERMTYPE");
+                p.ttypeSend = true;
+            }
             break;
-        }
         }
     }
 }
@@ -378,10 +431,11 @@ int TelnetOpen() {
     auto ctx = std::make_shared<Reader>();
     int delay = 0;
     int fd = Connect(*ctx, delay);
-    if (fd < 0 || !SetSocket(*ctx, fd)) return 1;  // reported; BACKEND is NONE
+    if (fd < 0) return 1;  // reported; BACKEND is NONE
+    SocketRef sock = SetSocket(*ctx, fd);
     g_up = true;
     try {
-        g_reader = std::thread(ReaderMain, ctx, fd);
+        g_reader = std::thread(ReaderMain, ctx, sock);
     } catch (const std::system_error&) {
         g_up = false;
         CloseSocket();
@@ -395,7 +449,7 @@ int TelnetOpen() {
     ui().StatusRefresh();
     ui().MenuCheck(CMD_TELNET_BACKEND, true);
     shell_setenv("TELNETBACKEND_IP", g_cfg.BACKENT_TELNET_SYS);
-    shell_sprintf("TELNETBACKEND_PORT", "%d", g_cfg.BACKEND_TELNET_PORT);
+    shell_sprintf("TELNETBACKEND_PORT", "%d", g_cfg.BACKEND_TELNET_PORT.get());
     return 1;
 }
 
@@ -438,8 +492,8 @@ bool TelnetUp() { return g_up.load(); }
 
 std::string TelnetStatusText() {
     char buf[160];
-    std::snprintf(buf, sizeof buf, "TELNET %s:%d%s", g_cfg.BACKENT_TELNET_SYS, g_cfg.BACKEND_TELNET_PORT,
-                  g_cfg.CONSOLE_READONLY ? " (readonly)" : "");
+    std::snprintf(buf, sizeof buf, "TELNET %s:%d%s", g_cfg.BACKENT_TELNET_SYS, g_cfg.BACKEND_TELNET_PORT.get(),
+                  g_cfg.CONSOLE_READONLY.get() ? " (readonly)" : "");
     return buf;
 }
 

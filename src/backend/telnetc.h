@@ -26,6 +26,8 @@ struct TelnetParser {
     enum State : uint8_t { Data, Command, Option, Sub, SubIac, SubTermType };
     State state = Data;
     uint8_t command = 0;
+    bool sbFirst = false;     // the next subnegotiation byte names the option
+    bool ttypeSend = false;   // the subnegotiation so far is TERMINAL-TYPE SEND
 };
 
 struct TelnetOutput {

@@ -96,26 +96,45 @@ struct LineResult {
     std::string error;
 };
 
+// A file is loaded into a copy of the record, swapped in when the load ends,
+// so reader threads never see a half-loaded record.
+thread_local ConfigRecord* t_target = nullptr;
+
+// The field of the record being loaded that corresponds to the g_cfg field a key names.
+void* TargetField(const ConfigKey& key) {
+    auto offset = static_cast<const char*>(key.field) - reinterpret_cast<const char*>(&g_cfg);
+    return reinterpret_cast<char*>(t_target ? t_target : &g_cfg) + offset;
+}
+
+// The box shows at most this much of the offending value, so that the words
+// after it always fit in the box text.
+constexpr size_t kBoxValueShown = 1024;
+
+std::string ValueBox(const std::string& value, const char* verdict) {
+    std::string shown = value.size() > kBoxValueShown ? value.substr(0, kBoxValueShown) + "..." : value;
+    return "Value '" + shown + "' " + verdict;
+}
+
 // Stores a quoted string value; false when the line counts as unknown.
 bool SetString(const ConfigKey& key, const std::string& value, bool truncated, LineResult& r) {
     if (!key.field) return true;  // accepted and ignored
     if (truncated || value.size() > kMaxValue) {
-        r.valueBoxes.push_back("Value '" + value + "' too big");
+        r.valueBoxes.push_back(ValueBox(value, "too big"));
         return false;
     }
     if (!IsQuoted(value)) return false;
     std::string inner = value.substr(1, value.size() - 2);
     if (value.size() >= key.capacity) {
-        r.valueBoxes.push_back("Value '" + inner + "' too long");
+        r.valueBoxes.push_back(ValueBox(inner, "too long"));
         return false;
     }
-    ConfigSetString(static_cast<char*>(key.field), key.capacity, inner.c_str());
+    ConfigSetString(static_cast<char*>(TargetField(key)), key.capacity, inner.c_str());
     return true;
 }
 
 bool SetEnvironment(const std::string& value, bool truncated, LineResult& r) {
     if (truncated || value.size() > kMaxValue) {
-        r.valueBoxes.push_back("Value '" + value + "' too big");
+        r.valueBoxes.push_back(ValueBox(value, "too big"));
         return false;
     }
     if (!IsQuoted(value)) return false;
@@ -141,27 +160,28 @@ bool ApplyKey(const std::string& name, const std::string& value, bool truncated,
             if (table.type == KeyType::String) return SetString(key, value, truncated, r);
             if (!key.field) return true;
             if (truncated) {
-                r.valueBoxes.push_back("Value '" + value + "' too big");
+                r.valueBoxes.push_back(ValueBox(value, "too big"));
                 return false;
             }
+            void* field = TargetField(key);
             switch (table.type) {
             case KeyType::Boolean:
-                *static_cast<int32_t*>(key.field) = value == "TRUE" ? 1 : 0;
+                static_cast<CfgInt*>(field)->set(value == "TRUE" ? 1 : 0);
                 break;
             case KeyType::Byte:
-                *static_cast<uint8_t*>(key.field) = static_cast<uint8_t>(ParseKeyNumber(value));
+                static_cast<CfgByte*>(field)->set(static_cast<uint8_t>(ParseKeyNumber(value)));
                 break;
             case KeyType::Word16:
-                *static_cast<uint16_t*>(key.field) = static_cast<uint16_t>(ParseKeyNumber(value));
+                static_cast<CfgWord*>(field)->set(static_cast<uint16_t>(ParseKeyNumber(value)));
                 break;
             case KeyType::Hex32:
-                *static_cast<uint32_t*>(key.field) = ParseKeyNumber(value);
+                static_cast<CfgHex*>(field)->set(ParseKeyNumber(value));
                 break;
             case KeyType::Decimal32:
-                *static_cast<int32_t*>(key.field) = static_cast<int32_t>(ParseKeyNumber(value));
+                static_cast<CfgInt*>(field)->set(static_cast<int32_t>(ParseKeyNumber(value)));
                 break;
             case KeyType::Signed32:
-                *static_cast<int32_t*>(key.field) = ParseSignedLoose(value.c_str());
+                static_cast<CfgInt*>(field)->set(ParseSignedLoose(value.c_str()));
                 break;
             case KeyType::String:
                 break;
@@ -215,8 +235,7 @@ bool ReportLine(const LineResult& r, const std::string& path) {
     return OxelMessageBoxStyle(kLineBoxStyle, path.c_str(), "%s", r.error.c_str()) == IDOK;
 }
 
-void AfterLoad(uint32_t traceBefore) {
-    ConfigRecord& c = g_cfg;
+void AfterLoad(ConfigRecord& c, uint32_t traceBefore) {
     if (c.BACKEND_TELNET_ENABLED) c.BACKEND = 2;
     else if (c.BACKEND_MONCMD_ENABLED) c.BACKEND = 3;
     else if (c.BACKEND_COMPORT_ENABLED) c.BACKEND = 1;
@@ -225,25 +244,34 @@ void AfterLoad(uint32_t traceBefore) {
     if ((c.FLOWCTRL & 0x02) && (c.FLOWCTRL & 0x10)) c.FLOWCTRL &= ~0x02;
     c.TRACEFLAGS |= traceBefore;
     if (!c.LTLOG_PREFIX[0]) CFG_SET_STRING(c.LTLOG_PREFIX, "oxelLog");
-    ui().SetTitle(std::string(c.TITLEBAR, strnlen(c.TITLEBAR, sizeof c.TITLEBAR)));
-    ui().StatusRefresh();
 }
 
 int LoadText(FILE* f, const std::string& path) {
-    uint32_t traceBefore = g_cfg.TRACEFLAGS;
+    auto rec = std::make_unique<ConfigRecord>();
+    {
+        std::lock_guard l(ConfigMutex());
+        *rec = g_cfg;
+    }
+    const uint32_t traceBefore = rec->TRACEFLAGS;
+    t_target = rec.get();
     std::string line;
     bool truncated = false;
-    int lineNo = 0;
-    while (ReadLine(f, line, truncated)) {
+    int lineNo = 0, ok = 1;
+    while (ok && ReadLine(f, line, truncated)) {
         ++lineNo;
-        if (!ReportLine(ParseLine(line, lineNo, truncated), path)) return 0;
+        if (!ReportLine(ParseLine(line, lineNo, truncated), path)) ok = 0;
     }
-    if (std::ferror(f)) {
+    t_target = nullptr;
+    if (ok && std::ferror(f)) {
         ERROR_REPORT("%s", path.c_str());
-        return 0;
+        ok = 0;
     }
-    AfterLoad(traceBefore);
-    return 1;
+    // What was read before a refused line stays, as it always has.
+    if (ok) AfterLoad(*rec, traceBefore);
+    ConfigReplace(*rec);
+    ui().SetTitle(CFG_GET_STRING(g_cfg.TITLEBAR));
+    ui().StatusRefresh();
+    return ok;
 }
 
 // Images of the older binary record. Their layout is not carried forward:
@@ -362,20 +390,20 @@ std::string FormatFile(const ConfigRecord& rec) {
             const void* f = FieldIn(rec, key.field);
             switch (table.type) {
             case KeyType::Boolean:
-                AppendF(out, "%-24s %s\n", key.name, *static_cast<const int32_t*>(f) ? "TRUE" : "FALSE");
+                AppendF(out, "%-24s %s\n", key.name, static_cast<const CfgInt*>(f)->get() ? "TRUE" : "FALSE");
                 break;
             case KeyType::Byte:
-                AppendF(out, "%-24s 0x%02x\n", key.name, *static_cast<const uint8_t*>(f));
+                AppendF(out, "%-24s 0x%02x\n", key.name, static_cast<const CfgByte*>(f)->get());
                 break;
             case KeyType::Word16:
-                AppendF(out, "%-24s %d\n", key.name, *static_cast<const uint16_t*>(f));
+                AppendF(out, "%-24s %d\n", key.name, static_cast<const CfgWord*>(f)->get());
                 break;
             case KeyType::Decimal32:
             case KeyType::Signed32:
-                AppendF(out, "%-24s %d\n", key.name, *static_cast<const int32_t*>(f));
+                AppendF(out, "%-24s %d\n", key.name, static_cast<const CfgInt*>(f)->get());
                 break;
             case KeyType::Hex32:
-                AppendF(out, "%-24s 0x%08x\n", key.name, *static_cast<const uint32_t*>(f));
+                AppendF(out, "%-24s 0x%08x\n", key.name, static_cast<const CfgHex*>(f)->get());
                 break;
             case KeyType::String:
                 AppendF(out, "%-24s \"%s\"\n", key.name,

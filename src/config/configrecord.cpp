@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -155,15 +156,36 @@ size_t ConfigKeyCount() {
     return n;
 }
 
+std::recursive_mutex& ConfigMutex() {
+    static std::recursive_mutex* mu = new std::recursive_mutex;
+    return *mu;
+}
+
 void ConfigSetString(char* field, size_t capacity, const char* text) {
     if (!field || capacity == 0) return;
+    std::lock_guard l(ConfigMutex());
     std::snprintf(field, capacity, "%s", text ? text : "");
 }
 
+std::string ConfigGetString(const char* field, size_t capacity) {
+    std::lock_guard l(ConfigMutex());
+    return std::string(field, strnlen(field, capacity));
+}
+
+void ConfigReplace(const ConfigRecord& rec) {
+    if (&rec == &g_cfg) return;
+    std::lock_guard l(ConfigMutex());
+    g_cfg = rec;
+}
+
 void ConfigInitDefaults() {
+    auto fresh = std::make_unique<ConfigRecord>();
+    ConfigSetDefaults(*fresh);
+    ConfigReplace(*fresh);
+}
+
+void ConfigSetDefaults(ConfigRecord& c) {
     AllTables();
-    std::memset(&g_cfg, 0, sizeof g_cfg);
-    ConfigRecord& c = g_cfg;
     c.AUTOWRAP = c.USE_CN_RECEIVE = c.DISPLAY_ERRORS = c.CTRLV_IS_PASTE = 1;
     c.DTR_STATE = c.TSTAMP_LOCAL_ONLY = c.TELNET_CLIENT_IAC = c.DHCP_CFGFILE_MODE = 1;
     c.TOOLBAR_VISIBLE = c.STATUSBAR_VISIBLE = c.FUNCKEYS_VISIBLE = c.BUTTONS_VISIBLE = 1;

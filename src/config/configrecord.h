@@ -4,45 +4,93 @@
 // reader on another thread never sees freed memory.
 #pragma once
 
-#include <cstdint>
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+// A numeric key. Reader threads use these while the window or a script
+// changes them, so every load and store is atomic; otherwise it reads and
+// assigns like the plain number it holds (printf-style calls take .get()).
+template <typename T>
+class CfgNum {
+public:
+    CfgNum() noexcept : v_(T()) {}
+    explicit CfgNum(T v) noexcept : v_(v) {}
+    CfgNum(const CfgNum& o) noexcept : v_(o.get()) {}
+    CfgNum& operator=(const CfgNum& o) noexcept {
+        set(o.get());
+        return *this;
+    }
+    CfgNum& operator=(T v) noexcept {
+        set(v);
+        return *this;
+    }
+    CfgNum& operator&=(T v) noexcept {
+        v_.fetch_and(v, std::memory_order_relaxed);
+        return *this;
+    }
+    CfgNum& operator|=(T v) noexcept {
+        v_.fetch_or(v, std::memory_order_relaxed);
+        return *this;
+    }
+    CfgNum& operator+=(T v) noexcept {
+        v_.fetch_add(v, std::memory_order_relaxed);
+        return *this;
+    }
+    CfgNum& operator-=(T v) noexcept {
+        v_.fetch_sub(v, std::memory_order_relaxed);
+        return *this;
+    }
+    operator T() const noexcept { return get(); }
+    T get() const noexcept { return v_.load(std::memory_order_relaxed); }
+    void set(T v) noexcept { v_.store(v, std::memory_order_relaxed); }
+
+private:
+    std::atomic<T> v_;
+};
+using CfgInt = CfgNum<int32_t>;
+using CfgByte = CfgNum<uint8_t>;
+using CfgWord = CfgNum<uint16_t>;
+using CfgHex = CfgNum<uint32_t>;
 
 struct ConfigRecord {
     // Boolean keys: 32-bit, 1 or 0.
-    int32_t LOCALECHO, LOCALECHOACH, NEWLINE, AUTOWRAP, USE_CN_RECEIVE, DISPLAY_ERRORS;
-    int32_t APPEND_CR, APPEND_LF, ENTER_IS_CRLF, DROP_NON_PRINTABLES, NOBEEP, CTRLV_IS_PASTE;
-    int32_t DTR_STATE, RTS_STATE, HEXMODE_WITH_SPACE, ASCIICODEDHEX_ENTRYMODE, INLINE_SIGNALING;
-    int32_t CONSOLE_READONLY, LINEMODE, USRDEFBAUD, COMPORT_PASSTHROUGH, ROWALIGN_ENABLED;
-    int32_t XMODEM_AUTOSIZE, TSTAMP_CUSTOM, TSTAMP_ENABLED, TSTAMP_LOCAL_ONLY, TSTAMP_AT_TOGGLE;
-    int32_t TELNET_ENABLED, TELNET_READONLY, TELNET_READONLYABO, TELNET_CLIENT_IAC;
-    int32_t BACKEND_PLINK_ENABLED, BACKEND_TELNET_ENABLED, BACKEND_MONCMD_ENABLED;
-    int32_t BACKEND_COMPORT_ENABLED, BACKEND_TELNET_AUTORESTART, BACKEND_TELNET_LINEMODE;
-    int32_t LOGGING_ENABLED, LOGGING_APPEND, LOGGING_DOSMODE, LOGGING_OMITHDR, LOGGING_NOWARNING;
-    int32_t LOG_NON_PRINTABLES, LTLOG_ENABLED;
-    int32_t FKEY_SCRIPT[12];   // FKEY1_SCRIPT .. FKEY12_SCRIPT
-    int32_t BTN_SCRIPT[16];    // BTN1_SCRIPT .. BTN16_SCRIPT
-    int32_t FTPSRVR_ENABLED, FTP_RELATIVE_ONLY, SYSLOG_TOLOG_ENABLED, SYSLOGSRVR_ENABLED;
-    int32_t SYSLOGSRVR_TOCONSOLE, TFTPSRVR_ENABLED, TFTP_RELATIVE_ONLY, DHCPSRVR_ENABLED;
-    int32_t DHCP_CFGFILE_MODE, HTTPSRVR_ENABLED, HTTP_RELATIVE_ONLY, TRACE_VISIBLE;
-    int32_t TOOLBAR_VISIBLE, STATUSBAR_VISIBLE, FUNCKEYS_VISIBLE, BUTTONS_VISIBLE;
-    int32_t MONCMDSRVR_ENABLED, CTRL_BUTTONS_VISIBLE, TRACE_TSTAMP_ENABLE, VT100_EMULATION;
-    int32_t CHAR_ATTRIBUTES, RIGHT_BTTN_PASTE, CFG_DIFF_OFF;
+    CfgInt LOCALECHO, LOCALECHOACH, NEWLINE, AUTOWRAP, USE_CN_RECEIVE, DISPLAY_ERRORS;
+    CfgInt APPEND_CR, APPEND_LF, ENTER_IS_CRLF, DROP_NON_PRINTABLES, NOBEEP, CTRLV_IS_PASTE;
+    CfgInt DTR_STATE, RTS_STATE, HEXMODE_WITH_SPACE, ASCIICODEDHEX_ENTRYMODE, INLINE_SIGNALING;
+    CfgInt CONSOLE_READONLY, LINEMODE, USRDEFBAUD, COMPORT_PASSTHROUGH, ROWALIGN_ENABLED;
+    CfgInt XMODEM_AUTOSIZE, TSTAMP_CUSTOM, TSTAMP_ENABLED, TSTAMP_LOCAL_ONLY, TSTAMP_AT_TOGGLE;
+    CfgInt TELNET_ENABLED, TELNET_READONLY, TELNET_READONLYABO, TELNET_CLIENT_IAC;
+    CfgInt BACKEND_PLINK_ENABLED, BACKEND_TELNET_ENABLED, BACKEND_MONCMD_ENABLED;
+    CfgInt BACKEND_COMPORT_ENABLED, BACKEND_TELNET_AUTORESTART, BACKEND_TELNET_LINEMODE;
+    CfgInt LOGGING_ENABLED, LOGGING_APPEND, LOGGING_DOSMODE, LOGGING_OMITHDR, LOGGING_NOWARNING;
+    CfgInt LOG_NON_PRINTABLES, LTLOG_ENABLED;
+    CfgInt FKEY_SCRIPT[12];   // FKEY1_SCRIPT .. FKEY12_SCRIPT
+    CfgInt BTN_SCRIPT[16];    // BTN1_SCRIPT .. BTN16_SCRIPT
+    CfgInt FTPSRVR_ENABLED, FTP_RELATIVE_ONLY, SYSLOG_TOLOG_ENABLED, SYSLOGSRVR_ENABLED;
+    CfgInt SYSLOGSRVR_TOCONSOLE, TFTPSRVR_ENABLED, TFTP_RELATIVE_ONLY, DHCPSRVR_ENABLED;
+    CfgInt DHCP_CFGFILE_MODE, HTTPSRVR_ENABLED, HTTP_RELATIVE_ONLY, TRACE_VISIBLE;
+    CfgInt TOOLBAR_VISIBLE, STATUSBAR_VISIBLE, FUNCKEYS_VISIBLE, BUTTONS_VISIBLE;
+    CfgInt MONCMDSRVR_ENABLED, CTRL_BUTTONS_VISIBLE, TRACE_TSTAMP_ENABLE, VT100_EMULATION;
+    CfgInt CHAR_ATTRIBUTES, RIGHT_BTTN_PASTE, CFG_DIFF_OFF;
 
     // Byte keys.
-    uint8_t BYTESIZE, FLOWCTRL, PARITY, STOPBITS;
+    CfgByte BYTESIZE, FLOWCTRL, PARITY, STOPBITS;
 
     // 16-bit keys.
-    uint16_t BACKEND_TELNET_PORT, BACKEND_MONCMD_PORT, TELNET_PORT, SYSLOGSRVR_PORT;
-    uint16_t MONCMDSRVR_PORT, HTTPSRVR_PORT, WEBSOCSRVR_PORT;
+    CfgWord BACKEND_TELNET_PORT, BACKEND_MONCMD_PORT, TELNET_PORT, SYSLOGSRVR_PORT;
+    CfgWord MONCMDSRVR_PORT, HTTPSRVR_PORT, WEBSOCSRVR_PORT;
 
     // Decimal 32-bit keys.
-    int32_t TABSTOP, DELAY_BETWEEN_CHARS, TSTAMP_FORMAT_IDX, LTLOG_PURGESIZE, TRACE_ROWS;
-    int32_t CONSOLE_ROWS, CONSOLE_COLS, INACTIVITY_TIMEOUT, KEEPALIVE_TIMEOUT, HEXMODE;
-    int32_t BACKEND_MONCMD_WAIT, ACH_CSUM_METHOD, TOPLEFT_X, TOPLEFT_Y, BACKEND;
-    int32_t VSCROLL_BUFSIZ, COMPORT, COMPORTALT;
+    CfgInt TABSTOP, DELAY_BETWEEN_CHARS, TSTAMP_FORMAT_IDX, LTLOG_PURGESIZE, TRACE_ROWS;
+    CfgInt CONSOLE_ROWS, CONSOLE_COLS, INACTIVITY_TIMEOUT, KEEPALIVE_TIMEOUT, HEXMODE;
+    CfgInt BACKEND_MONCMD_WAIT, ACH_CSUM_METHOD, TOPLEFT_X, TOPLEFT_Y, BACKEND;
+    CfgInt VSCROLL_BUFSIZ, COMPORT, COMPORTALT;
 
     // Hexadecimal 32-bit key.
-    uint32_t TRACEFLAGS;
+    CfgHex TRACEFLAGS;
 
     // String keys, each with its capacity (terminating NUL included).
     char EDITOR[129];
@@ -90,9 +138,9 @@ struct ConfigRecord {
     char DHCP_BOOTFILE[2049];
 
     // Signed 32-bit keys. Colours are 0x00BBGGRR, 0 meaning the system colour.
-    int32_t BAUDRATE, TEXT_COLOR, TEXT_COLOR_ALT, BACKGROUND_COLOR;
-    int32_t BUTTON_COLOR[16];      // BUTTON_COLOR_1 .. _16
-    int32_t FKEY_COLOR[8];         // FKEY_COLOR_2 .. _9
+    CfgInt BAUDRATE, TEXT_COLOR, TEXT_COLOR_ALT, BACKGROUND_COLOR;
+    CfgInt BUTTON_COLOR[16];      // BUTTON_COLOR_1 .. _16
+    CfgInt FKEY_COLOR[8];         // FKEY_COLOR_2 .. _9
 };
 
 // The record, for the whole run.
@@ -128,7 +176,16 @@ size_t ConfigKeyCount();
 
 // Clears the record and sets every built-in default.
 void ConfigInitDefaults();
+void ConfigSetDefaults(ConfigRecord& rec);
 
-// Copies text into a string key, cutting it at the key's capacity.
+// String keys are written and read by other threads under the record's lock:
+// ConfigSetString copies text in (cut at the key's capacity), ConfigGetString
+// copies it out. Code on the window's thread may read the arrays directly.
 void ConfigSetString(char* field, size_t capacity, const char* text);
+std::string ConfigGetString(const char* field, size_t capacity);
+#define CFG_GET_STRING(field) ConfigGetString((field), sizeof(field))
+// The record's lock, for a change of several keys at once or a whole record.
+std::recursive_mutex& ConfigMutex();
+// Replaces the whole record (a file loaded into a copy) under the lock.
+void ConfigReplace(const ConfigRecord& rec);
 #define CFG_SET_STRING(field, text) ConfigSetString((field), sizeof(field), (text))

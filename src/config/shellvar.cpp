@@ -236,7 +236,7 @@ std::optional<std::string> ShellHostAddress() {
     return ip;
 }
 
-void ShellSetWebsocPort() { shell_sprintf("WEBSOCPORT", "%d", g_cfg.WEBSOCSRVR_PORT); }
+void ShellSetWebsocPort() { shell_sprintf("WEBSOCPORT", "%d", g_cfg.WEBSOCSRVR_PORT.get()); }
 
 void ShellSetSystemVars() {
     shell_setenv("INSTALLDIR", InstallDir().c_str());

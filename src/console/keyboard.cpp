@@ -169,7 +169,7 @@ const KeySeq kKeySeqs[] = {
     {CK_HOME, "\x1b[1~"}, {CK_END, "\x1b[4~"},  {CK_PRIOR, "\x1b[5~"}, {CK_NEXT, "\x1b[6~"},
 };
 
-void ToggleKey(int32_t& key) { key = key ? 0 : 1; }
+void ToggleKey(CfgInt& key) { key = key ? 0 : 1; }
 
 }  // namespace
 

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstring>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "platform/report.h"
@@ -40,6 +41,7 @@ RxHooks NoConsumers() {
         [] { return false; },                           // catchActive
         [](char) {},                                    // catchByte
         [](const char*, size_t) { return -1; },         // backendWrite
+        [](const char*, size_t) { return 0; },          // backendReply
         [] { return false; },                           // backendConnected
         [] { return false; },                           // backendLost
         [] { return 0; },                               // reconnect
@@ -50,7 +52,7 @@ RxHooks g_installed = NoConsumers();
 RxHooks g_hooks = g_installed;
 
 // The received-data lock ("BFBE"): one delivery at a time from every reader.
-std::recursive_timed_mutex g_bfbe;   // recursive: a reply to the loop-back port comes straight back in
+std::recursive_mutex g_bfbe;   // recursive: a display step may deliver again (alternate port echo)
 std::atomic<uint32_t> g_received{0};
 std::atomic<bool> g_screenOn{true};
 std::atomic<bool> g_tagPending{false};
@@ -64,9 +66,18 @@ void* g_filterLib = nullptr;
 class BfbeLock {
 public:
     BfbeLock() {
-        if (g_bfbe.try_lock_for(std::chrono::seconds(10))) return;
-        TracePrintf(TRC_ALWAYS, "WaitforBFBE: received-data lock held for over 10 s");
-        g_bfbe.lock();
+        if (g_bfbe.try_lock()) return;
+        // Held by another delivery: short waits, and a trace line if it takes
+        // longer than any delivery should.
+        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!g_bfbe.try_lock()) {
+            if (std::chrono::steady_clock::now() > end) {
+                TracePrintf(TRC_ALWAYS, "WaitforBFBE: received-data lock held for over 10 s");
+                g_bfbe.lock();
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+        }
     }
     ~BfbeLock() { g_bfbe.unlock(); }
     BfbeLock(const BfbeLock&) = delete;
@@ -104,7 +115,9 @@ size_t HexDisplay(const uint8_t* in, size_t len, uint8_t* out, size_t outSize) {
             out[n++] = static_cast<uint8_t>(kHex[b & 15]);
             if (bracket) out[n++] = '>';
         }
-        if (space) out[n++] = ' ';
+        // A line end shown as itself gets no spacing blank: after a CR it
+        // would overwrite the line's first column.
+        if (space && !(plain && (b == '\r' || b == '\n'))) out[n++] = ' ';
     }
     return n;
 }
@@ -196,6 +209,7 @@ void RxHooksInstall(const RxHooks& hooks) {
 void RxHooksReset() { g_hooks = g_installed; }
 
 int RxBackendWrite(const char* data, size_t len) { return g_hooks.backendWrite(data, len); }
+int RxBackendReply(const char* data, size_t len) { return g_hooks.backendReply(data, len); }
 
 int RxLoadFilter(const std::string& dir) {
     if (g_filterLib) {
@@ -214,7 +228,11 @@ int RxLoadFilter(const std::string& dir) {
         ERROR_REPORT("GetProcAddress()oxel_ftf");
         return 0;
     }
-    g_filter = reinterpret_cast<RxFilterFn>(entry);
+    // dlsym hands out an object pointer; copy its bits into the function pointer.
+    RxFilterFn fn;
+    static_assert(sizeof fn == sizeof entry);
+    std::memcpy(&fn, &entry, sizeof fn);
+    g_filter = fn;
     return 1;
 }
 

@@ -39,6 +39,8 @@ struct RxHooks {
     void (*catchByte)(char);
     // The backend write used for typed keys, pastes and emulator replies.
     int (*backendWrite)(const char*, size_t);
+    // Terminal replies: never ask, never reconnect (BackendReply).
+    int (*backendReply)(const char*, size_t);
     bool (*backendConnected)();
     bool (*backendLost)();
     int (*reconnect)();
@@ -49,6 +51,8 @@ void RxHooksReset();
 
 // The write every console-originated byte goes through (hooks.backendWrite).
 int RxBackendWrite(const char* data, size_t len);
+// The write the emulator's answers go through (hooks.backendReply).
+int RxBackendReply(const char* data, size_t len);
 
 // Filter library: loaded from dir/"oxel_ftf.so" at the first delivery; a
 // test may load another directory or set the entry directly (nullptr: none).

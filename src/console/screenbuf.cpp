@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "util/commands.h"
@@ -304,6 +305,42 @@ int ConsoleWritePlain(const char* data, size_t len) {
     return ConsoleWriteInternal(data, len);
 }
 
+namespace {
+
+constexpr size_t kHeldMax = 256 * 1024;
+std::mutex g_heldMu;                   // taken before the screen's own locks
+std::string g_held;
+std::atomic<bool> g_heldAny{false};    // cleared only after the text is shown
+
+// With g_heldMu held. Writers that find text kept wait on the lock, so what
+// was kept is always shown before anything written later.
+void ShowHeldLocked() {
+    if (!g_heldAny.load() || !FrameInitialised()) return;
+    std::string text;
+    text.swap(g_held);
+    ConsoleWritePlain(text.data(), text.size());
+    g_heldAny = false;
+}
+
+}  // namespace
+
+int ConsoleWriteText(const char* data, size_t len) {
+    if (FrameInitialised() && !g_heldAny.load()) return ConsoleWritePlain(data, len);
+    std::lock_guard l(g_heldMu);
+    if (!FrameInitialised()) {
+        g_held.append(data, std::min(len, kHeldMax - std::min(kHeldMax, g_held.size())));
+        g_heldAny = true;
+        return 1;
+    }
+    ShowHeldLocked();
+    return ConsoleWritePlain(data, len);
+}
+
+void ConsoleShowHeld() {
+    std::lock_guard l(g_heldMu);
+    ShowHeldLocked();
+}
+
 int ConsoleWriteInternal(const char* data, size_t len) {
     if (!FrameInitialised()) return 0;
     if (g_ringBusy.load(std::memory_order_acquire)) {
@@ -479,7 +516,7 @@ uint64_t ConsoleBeeps() { return g_beeps.load(std::memory_order_relaxed); }
 
 void ConsoleCaptureBegin() {
     std::lock_guard r(g_ringMu);
-    if (g_ring.empty()) AllocRingLocked(static_cast<size_t>(std::max(g_cfg.VSCROLL_BUFSIZ, kMinRing)));
+    if (g_ring.empty()) AllocRingLocked(static_cast<size_t>(std::max(g_cfg.VSCROLL_BUFSIZ.get(), kMinRing)));
     if (!g_capturing) {
         g_capturing = true;
         g_warned = false;
@@ -690,6 +727,6 @@ int console_printf(const char* fmt, ...) {
     std::string text = VStrFormat(fmt, ap);
     va_end(ap);
     LogWrite(text.data(), text.size());
-    ConsoleWritePlain(text.data(), text.size());
+    ConsoleWriteText(text.data(), text.size());
     return static_cast<int>(text.size());
 }

@@ -34,6 +34,13 @@ void SetFrameInitialised(bool on);
 // the VT100 emulator, whose input the face has already seen.
 int ConsoleWriteInternal(const char* data, size_t len);
 
+// The program's own text (console_printf): what is written before the main
+// window is initialised (a start-up script printing while the frame is still
+// being set up) is kept, up to 256 KB, and shown first once it is.
+int ConsoleWriteText(const char* data, size_t len);
+// Shows the kept text; start-up calls it once the frame is initialised.
+void ConsoleShowHeld();
+
 // Clear: flush capture, blank the buffer, reset the colours, cursor at column
 // 0 of the last buffer row.
 void ConsoleClear();

@@ -1,5 +1,6 @@
 #include "console/vt100.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
@@ -59,14 +60,19 @@ void Reply(const char* fmt, ...) {
     int n = std::vsnprintf(buf, sizeof buf, fmt, ap);
     va_end(ap);
     if (n <= 0) return;
-    // Replies are never echoed on our own console.
-    int echo = g_cfg.LOCALECHO;
-    g_cfg.LOCALECHO = 0;
-    RxBackendWrite(buf, static_cast<size_t>(std::min<int>(n, sizeof buf - 1)));
-    g_cfg.LOCALECHO = echo;
+    RxBackendReply(buf, static_cast<size_t>(std::min<int>(n, sizeof buf - 1)));
 }
 
-int ArgNumber() { return std::atoi(g_vt.arg); }
+// A parameter's leading digits, saturated: a target may send any number of
+// digits, and cursor arithmetic must never overflow. Far beyond any screen.
+constexpr int kParamMax = 1 << 20;
+int ParamValue(const char* p) {
+    int v = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) v = std::min(kParamMax, v * 10 + (*p - '0'));
+    return v;
+}
+
+int ArgNumber() { return ParamValue(g_vt.arg); }
 
 void Confused(int handler, unsigned char b) {
     Trace("VTState confused at %d. State: %s, input: %02x", handler, Vt100StateName(g_vt.state), b);
@@ -212,7 +218,7 @@ void Attributes(const char* list) {
         return;
     }
     for (const char* p = list; *p;) {
-        int code = std::atoi(p);
+        int code = ParamValue(p);
         switch (code) {
         case 0:
             Trace("Attribute: Reset all attributes");
@@ -276,7 +282,7 @@ const ModeText kModes[] = {
 void NewMode(bool set, const char* list) {
     Trace("newMode (set=%d) %s", set ? 1 : 0, list);
     for (const char* p = list; *p;) {
-        int mode = std::atoi(p);
+        int mode = ParamValue(p);
         const ModeText* m = nullptr;
         for (const ModeText& t : kModes)
             if (t.mode == mode) m = &t;

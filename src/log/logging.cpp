@@ -159,7 +159,7 @@ bool KeepByte(unsigned char c, bool dos) {
     return c == 8 || c == 9 || c == 10 || (c == 13 && dos);
 }
 
-void ToggleKey(int32_t& key, int id) {
+void ToggleKey(CfgInt& key, int id) {
     key = !key;
     ui().MenuCheck(id, key != 0);
 }

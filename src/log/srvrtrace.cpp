@@ -75,7 +75,7 @@ struct ServerSlot {
     std::string shown;   // empty when not running
 };
 std::mutex g_capMu;
-std::array<ServerSlot, 5> g_servers = {{{"Telnet", {}}, {"Dhcp", {}}, {"Ftp", {}},
+std::array<ServerSlot, 6> g_servers = {{{"Telnet", {}}, {"Dhcp", {}}, {"Ftp", {}}, {"Tftp", {}},
                                         {"Syslog", {}}, {"Moncmd", {}}}};
 
 const char* CategoryName(uint32_t mask) {

@@ -57,7 +57,7 @@ std::string TraceText();
 // Rebuilds the tab caption from the running servers.
 void TraceRefreshCaption();
 // Servers report their state here: "Telnet" (or "Telnet&Lcmd" with local
-// commands), "Dhcp", "Ftp", "Syslog", "Moncmd". Refreshes the caption.
+// commands), "Dhcp", "Ftp", "Tftp", "Syslog", "Moncmd". Refreshes the caption.
 void TraceSetServerRunning(const char* name, bool on);
 // The caption as it is now.
 std::string TraceCaptionText();

@@ -129,16 +129,15 @@ int NetSendAll(int fd, const void* data, size_t len) {
 int NetUdpSocket(uint16_t port, bool loopbackOnly) {
     int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return -1;
-    if (port || loopbackOnly) {
-        in_addr a{};
-        a.s_addr = htonl(loopbackOnly ? INADDR_LOOPBACK : INADDR_ANY);
-        sockaddr_in sa = NetAddress(a, port);
-        if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
-            int e = errno;
-            close(fd);
-            errno = e;
-            return -1;
-        }
+    // Always bound, so that NetLocalPort names the port even when 0 picked it.
+    in_addr a{};
+    a.s_addr = htonl(loopbackOnly ? INADDR_LOOPBACK : INADDR_ANY);
+    sockaddr_in sa = NetAddress(a, port);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+        int e = errno;
+        close(fd);
+        errno = e;
+        return -1;
     }
     return fd;
 }

@@ -25,7 +25,7 @@ uint16_t NetLocalPort(int fd);
 // Sends every byte (no SIGPIPE); returns len, or -1 on failure.
 int NetSendAll(int fd, const void* data, size_t len);
 
-// UDP socket, bound to the port when port != 0 (loopbackOnly: 127.0.0.1). -1 on failure.
+// UDP socket bound to the port (0: a free one; loopbackOnly: 127.0.0.1). -1 on failure.
 int NetUdpSocket(uint16_t port = 0, bool loopbackOnly = false);
 // Bytes waiting on a socket (FIONREAD), or -1.
 int NetPending(int fd);

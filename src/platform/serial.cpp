@@ -41,7 +41,8 @@ bool GetCounts(int fd, serial_icounter_struct* c) { return ioctl(fd, TIOCGICOUNT
 SerialPort* PosixOpen(const char* path, int* err) {
     int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        *err = (errno == ENXIO || errno == ENODEV || errno == EIO) ? ENOENT : errno;
+        // A path that names no serial device (gone, or a directory) is "not found".
+        *err = (errno == ENXIO || errno == ENODEV || errno == EIO || errno == EISDIR) ? ENOENT : errno;
         return nullptr;
     }
     if (!isatty(fd)) {

@@ -177,10 +177,10 @@ void ShowTimerConfig() {
     console_printf("  Oxel Timer Configuration:\r\n");
     console_printf("************************************************\r\n\r\n");
     if (inact)
-        console_printf("  Inactivity interval: %3d sec (%s)\r\n", g_cfg.INACTIVITY_TIMEOUT,
+        console_printf("  Inactivity interval: %3d sec (%s)\r\n", g_cfg.INACTIVITY_TIMEOUT.get(),
                        g_cfg.INACTIVITY_SCRIPT[0] ? g_cfg.INACTIVITY_SCRIPT : "none");
     if (keep)
-        console_printf("  Keepalive interval:  %3d sec (%s)\r\n", g_cfg.KEEPALIVE_TIMEOUT, g_cfg.KEEPALIVE_SCRIPT);
+        console_printf("  Keepalive interval:  %3d sec (%s)\r\n", g_cfg.KEEPALIVE_TIMEOUT.get(), g_cfg.KEEPALIVE_SCRIPT);
     console_printf("\r\n************************************************\r\n");
 }
 

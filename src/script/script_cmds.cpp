@@ -682,10 +682,10 @@ int cmd_comport(int argc, char** argv) {
     int nargs = argc - script_optind;
     char** args = argv + script_optind;
     if (nargs == 0) {
-        shell_sprintf("BAUDRATE", "%d", g_cfg.BAUDRATE);
-        if (g_cfg.BACKEND == BACKEND_COM && ComConnected()) {
-            shell_sprintf("COMPORT", "%d", g_cfg.COMPORT);
-            console_printf("Com port %d running at %d baud\r\n", g_cfg.COMPORT, g_cfg.BAUDRATE);
+        shell_sprintf("BAUDRATE", "%d", g_cfg.BAUDRATE.get());
+        if (g_cfg.BACKEND.get() == BACKEND_COM && ComConnected()) {
+            shell_sprintf("COMPORT", "%d", g_cfg.COMPORT.get());
+            console_printf("Com port %d running at %d baud\r\n", g_cfg.COMPORT.get(), g_cfg.BAUDRATE.get());
         } else {
             shell_setenv("COMPORT", "NONE");
             console_printf("Com port disconnected\r\n");
@@ -812,7 +812,7 @@ int cmd_connect(int argc, char** argv) {
     if (nargs > 6) g_cfg.FLOWCTRL = static_cast<uint8_t>(flow ? flow : 0x08);
     if (port) shell_sprintf("COMPORT", "%d", port);
     else shell_setenv("COMPORT", "NONE");
-    if (verbose) console_printf("CONNECT: COM%d %d baud\r\n", port, g_cfg.BAUDRATE);
+    if (verbose) console_printf("CONNECT: COM%d %d baud\r\n", port, g_cfg.BAUDRATE.get());
     return OpenConnection() ? 0 : -1;
 }
 

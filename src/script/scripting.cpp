@@ -1,7 +1,9 @@
 #include "script/scripting.h"
 
+#include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -13,10 +15,8 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <memory>
 #include <mutex>
-#include <sstream>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -44,6 +44,7 @@
 constexpr int kMaxRunDepth = 15;
 constexpr int kMaxGosub = 15;
 constexpr size_t kMaxScriptLine = 2045;
+constexpr off_t kMaxScriptBytes = 16 << 20;   // far beyond any hand-written script
 constexpr size_t kLastLineMax = 510;
 constexpr int kForcedHaltMs = 4000;
 
@@ -386,20 +387,30 @@ void RunLoop(const std::shared_ptr<RunContext>& ctxp) {
     EndLevel(ctxp);
 }
 
-std::string ScriptPath(const std::string& name) {
-    if (!name.empty() && name[0] == '/') return name;
-    return InstallDir() + "/scripts/" + name;
-}
-
-bool ReadWhole(const std::string& path, std::string& out) {
+// Reads a script file whole; empty on success, else why not. Only regular
+// files of bounded size: a device or pipe may never end (and a read of it
+// could not be stopped), a huge file would fill memory. The descriptor is
+// opened without waiting, so a pipe with no writer is refused, not waited on.
+std::string ReadScriptFile(const std::string& path, std::string& out) {
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return "open failed";
     struct stat st {};
-    if (stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    out = ss.str();
-    return !in.bad();
+    std::string why;
+    if (fstat(fd, &st) != 0) why = "open failed";
+    else if (!S_ISREG(st.st_mode)) why = "not a regular file";
+    else if (st.st_size > kMaxScriptBytes) why = "file too big";
+    char buf[65536];
+    while (why.empty()) {
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) why = "read failed";
+        if (n <= 0) break;
+        out.append(buf, static_cast<size_t>(n));
+        if (out.size() > static_cast<size_t>(kMaxScriptBytes)) why = "file too big";   // it grew meanwhile
+    }
+    close(fd);
+    if (!why.empty()) out.clear();
+    return why;
 }
 
 // After Halt, a level that is still running after 4000 ms is released:
@@ -712,6 +723,11 @@ int RunLevel(const std::shared_ptr<RunContext>& ctx) {
 
 }  // namespace
 
+std::string ScriptPath(const std::string& name) {
+    if (!name.empty() && name[0] == '/') return name;
+    return InstallDir() + "/scripts/" + name;
+}
+
 // ---- Public entry points ----------------------------------------------------------
 
 void InitScripting() {
@@ -811,14 +827,13 @@ int run_script(const char* nameIn, const char* tagIn) {
     ctx->lua = name.size() >= 5 && strcasecmp(name.c_str() + name.size() - 4, ".lua") == 0;
     ctx->path = ScriptPath(name);
     ctx->name = full;
-    if (!ctx->lua) {
-        if (!ReadWhole(ctx->path, ctx->text)) {
-            OxelMessageBox("Script Execution Error", "%s: open failed", ctx->path.c_str());
-            R().failures++;
-            return 0;
-        }
-        IndexLines(*ctx);
+    // Lua reads the file itself; it is looked at the same way first.
+    if (std::string why = ReadScriptFile(ctx->path, ctx->text); !why.empty()) {
+        OxelMessageBox("Script Execution Error", "%s: %s", ctx->path.c_str(), why.c_str());
+        R().failures++;
+        return 0;
     }
+    if (!ctx->lua) IndexLines(*ctx);
     CFG_SET_STRING(g_cfg.LAST_SCRIPTNAME, full.c_str());
     // A script started from the script thread nests in the caller's level;
     // from anywhere else it is handed to the script thread.

@@ -26,6 +26,9 @@ int run_script(const char* name, const char* tag);
 // false when it could not start or a command in it (or in a script it ran)
 // failed and stopped it. For runs that end with their script (-s).
 void RunScriptThen(const std::string& name, std::function<void(bool passed)> done);
+// Where run_script looks for a name: as given when it begins with "/", else
+// under InstallDir()/scripts.
+std::string ScriptPath(const std::string& name);
 // Runs one script line: traces it, runs docmd and, on failure, shows the
 // "Script Execution Error" box and stops the level (ctx may be null).
 struct RunContext;

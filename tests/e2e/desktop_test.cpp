@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/net.h"
 #include "proc.h"
 
 namespace {
@@ -149,6 +150,9 @@ TEST_F(Desktop, DesktopDialogsOpenWithTheirTitles) {
         {484, "File Check: MD5SUM/CRC32..."}, {488, "Oxel Configuration (SVN: 1437)..."},
         {406, "Miscellaneous Configuration"},  {408, "Function Key Configuration"},
         {460, "Buttons Configuration"},       {426, "About Oxel"},
+        {414, "TFTP Server..."},              {418, "TFTP Client..."},
+        {416, "Telnet Server Config..."},     {463, "MONCMD Server..."},
+        {478, "HTTP Server..."},
     };
     std::string steps;
     for (const auto& d : dialogs) steps += "cmd:" + std::to_string(d.id) + ";report;close;";
@@ -158,6 +162,18 @@ TEST_F(Desktop, DesktopDialogsOpenWithTheirTitles) {
     ASSERT_EQ(run.reports.size(), std::size(dialogs) + 1) << run.result.err;
     for (size_t i = 0; i < std::size(dialogs); ++i) EXPECT_EQ(run.reports[i].at("dialog"), dialogs[i].title);
     EXPECT_EQ(run.reports.back().at("dialog"), "");
+}
+
+TEST_F(Desktop, TelnetServerShowsInTheStatusBarAndTheTraceCaption) {
+    int probe = NetListenTcp(0, false);
+    const std::string port = std::to_string(NetLocalPort(probe));
+    NetClose(probe);
+    home.Write("config/tn.ct", "########\nCOMPORT                 1025\nTELNET_ENABLED          TRUE\nTELNET_PORT             " +
+                                   port + "\n");
+    DesktopRun run = RunDesktop(home, {"tn.ct"}, "report");
+    ASSERT_EQ(run.reports.size(), 1u) << run.result.err;
+    EXPECT_EQ(run.reports[0].at("status1"), "TELNET CLIENTS (port " + port + "): 0");
+    EXPECT_EQ(run.reports[0].at("caption"), "SysTrace  (srvrs: Telnet)");
 }
 
 TEST_F(Desktop, ConsoleRowsTakenOffWhenTheScreenIsTooSmall) {

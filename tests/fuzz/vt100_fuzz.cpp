@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         SetFrameInitialised(true);
         ConsoleInit(60, 90);
         ConsoleResizeChars(24, 80);
-        RxHooksRef().backendWrite = Swallow;
+        RxHooksRef().backendReply = Swallow;
         return true;
     }();
     (void)init;

@@ -139,7 +139,11 @@ ProcResult RunProgram(const std::string& program, const std::vector<std::string>
     return r;
 }
 
-std::string CliPath() { return OXEL_CLI_PATH; }
+// OXEL_CLI runs the same tests against another build of the program.
+std::string CliPath() {
+    const char* other = std::getenv("OXEL_CLI");
+    return other && *other ? other : OXEL_CLI_PATH;
+}
 std::string SourceDir() { return OXEL_SOURCE_DIR; }
 
 ProcResult RunCli(const std::vector<std::string>& args, const std::vector<std::string>& env,

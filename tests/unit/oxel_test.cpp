@@ -11,6 +11,7 @@
 
 #include "util/commands.h"
 #include "config/configrecord.h"
+#include "console/screenbuf.h"
 #include "fake_ui.h"
 #include "proc.h"
 #include "config/shellvar.h"
@@ -376,13 +377,19 @@ TEST_F(Reports, MessageBoxes) {
     EXPECT_EQ(boxes[2].text, "sure x?");
 }
 
+// Text printed before the frame is initialised is kept and shown first.
 TEST_F(Reports, ConsolePrintfOnlyOnceInitialised) {
     EXPECT_EQ(console_printf("early %d\r\n", 1), 9);
     EXPECT_EQ(ui.Console(), "");
     SetFrameInitialised(true);
     std::string big(5000, 'q');
     EXPECT_EQ(console_printf("%s|%d", big.c_str(), 7), 5002);
-    EXPECT_EQ(ui.Console(), big + "|7");
+    EXPECT_EQ(ui.Console(), "early 1\r\n" + big + "|7");
+    SetFrameInitialised(false);
+    console_printf("held");
+    SetFrameInitialised(true);
+    ConsoleShowHeld();
+    EXPECT_EQ(ui.Console(), "early 1\r\n" + big + "|7held");
 }
 
 void FirstStep() { fprintf(stderr, "first-"); }

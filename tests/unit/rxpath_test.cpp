@@ -141,7 +141,8 @@ TEST_F(RxPath, DisplayTransforms) {
         int hexmode, space, cr, lf, drop;
         std::string in, logged;
     } cases[] = {
-        {"HEXMODE 2 with spaces", 2, 1, 0, 0, 0, "A\r\n", "41 \r \n "},
+        {"HEXMODE 2 with spaces: none after line ends", 2, 1, 0, 0, 0, "A\r\nB", "41 \r\n42 "},
+        {"HEXMODE 3 with spaces", 3, 1, 0, 0, 0, "ab\r\x01", "a b \r<01> "},
         {"HEXMODE 1", 1, 0, 0, 0, 0, "A\r", "410d"},
         {"HEXMODE 3", 3, 0, 0, 0, 0, "a\x01\xe9\t", "a<01><e9>\t"},
         {"APPEND_CR wins over APPEND_LF", 0, 0, 1, 1, 0, "a\nb\r", "a\r\nb\r"},

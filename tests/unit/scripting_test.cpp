@@ -179,7 +179,7 @@ TEST_F(RunnerTest, StartTagsAndMissingTags) {
     ui.Reset();
     EXPECT_EQ(run_script("", nullptr), 0);  // the scripts directory itself
     ASSERT_EQ(Boxes().size(), 1u);
-    EXPECT_EQ(Boxes()[0].text, home.path() + "/scripts/: open failed");
+    EXPECT_EQ(Boxes()[0].text, home.path() + "/scripts/: not a regular file");
     EXPECT_FALSE(ScriptRunning());
 }
 

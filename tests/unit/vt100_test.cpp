@@ -34,7 +34,7 @@ protected:
         ConsoleClear();
         Vt100Reset();
         RxHooksReset();
-        RxHooksRef().backendWrite = CaptureWrite;
+        RxHooksRef().backendReply = CaptureWrite;
         g_sent.clear();
         TraceClear();
         ui.Reset();
@@ -161,6 +161,33 @@ TEST_F(Vt100Test, CursorMovesAndErases) {
     EXPECT_EQ(ConsoleGetCursor().row, kRows - 3);
     Feed("\x1b#8");
     EXPECT_EQ(Row(0), std::string(kCols, 'E'));
+}
+
+// Parameters beyond int saturate: cursor moves stop at the edges, and the
+// arithmetic never overflows (the sanitizer build runs this too).
+TEST_F(Vt100Test, HugeParametersSaturate) {
+    const std::string big = "2147483648", huge = "99999999999999999999";
+    struct Case {
+        std::string seq;
+        int row, col;
+    } cases[] = {
+        {"\x1b[" + big + "A", kRows - 1, 5},   // refused: beyond the top
+        {"\x1b[" + big + "B", kRows - 1, 5},
+        {"\x1b[" + big + "C", kRows - 1, 80},
+        {"\x1b[" + big + "D", kRows - 1, 0},
+        {"\x1b[" + huge + "B", kRows - 1, 5},
+        {"\x1b[" + huge + "C", kRows - 1, 80},
+        {"\x1b[" + big + ";" + big + "H", kRows - 2, 80},
+        {"\x1b[" + huge + ";" + huge + "f", kRows - 2, 80},
+        {"\x1b[" + big + "m\x1b[?" + big + "h\x1b[" + big + "J", kRows - 1, 5},
+    };
+    for (const Case& c : cases) {
+        ConsoleSetCursor(kRows - 1, 5);
+        Feed(c.seq);
+        EXPECT_EQ(ConsoleGetCursor().row, c.row) << c.seq;
+        EXPECT_EQ(ConsoleGetCursor().col, c.col) << c.seq;
+        EXPECT_EQ(Vt100State(), VTSTATE_NULL) << c.seq;
+    }
 }
 
 TEST_F(Vt100Test, ModesAndUnsupportedSequencesAreTraced) {

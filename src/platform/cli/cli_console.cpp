@@ -7,6 +7,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -17,6 +18,7 @@
 #include "config/configrecord.h"
 #include "console/keyboard.h"
 #include "console/screenbuf.h"
+#include "platform/process.h"
 
 namespace {
 
@@ -26,6 +28,7 @@ struct CliInput {
     int winchPipe[2] = {-1, -1};   // the terminal was resized
     bool rawMode = false;
     termios saved{};
+    std::atomic<bool> stop{false}, done{false};
 };
 CliInput g_in;
 
@@ -77,8 +80,9 @@ void ReadInput(int stopFd) {
             open = false;   // end of input: keep following resizes until stopped
             continue;
         }
+        if (g_in.stop.load()) return;
         if (!g_in.rawMode) {
-            for (ssize_t i = 0; i < n; ++i) KeyboardChar(buf[i]);
+            for (ssize_t i = 0; i < n && !g_in.stop.load(); ++i) KeyboardChar(buf[i]);
         } else if (!CliControlsInput(buf, static_cast<size_t>(n))) {
             return;
         }
@@ -95,18 +99,27 @@ void CliStartInput() {
     if (pipe(g_in.stopPipe) != 0) return;
     if (pipe2(g_in.winchPipe, O_NONBLOCK | O_CLOEXEC) == 0) signal(SIGWINCH, OnWinch);
     EnterRawMode();
-    g_in.reader = std::thread(ReadInput, g_in.stopPipe[0]);
+    g_in.reader = std::thread([fd = g_in.stopPipe[0]] {
+        ReadInput(fd);
+        g_in.done = true;
+    });
+}
+
+void CliStopInput() {
+    if (!g_in.reader.joinable()) return;
+    g_in.stop = true;
+    ssize_t w = write(g_in.stopPipe[1], "x", 1);
+    (void)w;
+    // A key still being written to a stuck line (a peer that never reads)
+    // is ended by the backend's close, which must not wait for this thread.
+    if (!JoinThreadWithin(g_in.reader, g_in.done, 1000)) return;
+    close(g_in.stopPipe[0]);
+    close(g_in.stopPipe[1]);
+    signal(SIGWINCH, SIG_DFL);
 }
 
 void CliAtExit() {
-    if (g_in.reader.joinable()) {
-        ssize_t w = write(g_in.stopPipe[1], "x", 1);
-        (void)w;
-        g_in.reader.join();
-        close(g_in.stopPipe[0]);
-        close(g_in.stopPipe[1]);
-        signal(SIGWINCH, SIG_DFL);
-    }
+    CliStopInput();
     LeaveRawMode();
     KeyboardPasteWait();
     const char* dump = std::getenv("OXEL_SCREEN_DUMP");

@@ -4,5 +4,8 @@
 
 // Starts reading standard input (raw mode on a terminal; Ctrl-] then q quits).
 void CliStartInput();
-// At exit: writes the whole-buffer text to OXEL_SCREEN_DUMP when it is set.
+// Stops taking keys: before shutdown, so that nothing typed meanwhile writes
+// to (or asks to reopen) a backend that is being closed.
+void CliStopInput();
+// At exit (input stopped first): writes the whole-buffer text to OXEL_SCREEN_DUMP when it is set.
 void CliAtExit();

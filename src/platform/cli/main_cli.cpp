@@ -59,6 +59,7 @@ int main(int argc, char** argv) {
         if (!quit) OxelFrameTick();
     }
     status = *quit;
+    CliStopInput();
     OxelShutdown();
     CliAtExit();
     // Reader, server and script threads are detached: end without running

@@ -35,7 +35,7 @@ void FillPorts(QComboBox* box) {
 
 QString AltPortLine() {
     if (g_cfg.COMPORTALT == 0) return "Alt port disabled";
-    return QString::asprintf("Alt port#: %d, passthrough %sabled", g_cfg.COMPORTALT,
+    return QString::asprintf("Alt port#: %d, passthrough %sabled", g_cfg.COMPORTALT.get(),
                              g_cfg.COMPORT_PASSTHROUGH ? "en" : "dis");
 }
 

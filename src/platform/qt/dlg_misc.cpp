@@ -26,13 +26,13 @@
 namespace {
 
 struct Flag {
-    int32_t* key;
+    CfgInt* key;
     const char* text;
     const char* tip;
 };
 
 struct Colour {
-    int32_t* key;
+    CfgInt* key;
     const char* text;
     int32_t value;
     QPushButton* button;
@@ -82,7 +82,7 @@ void OpenMisc(QWidget* parent) {
     };
     const char* titles[] = {"Display", "Keyboard", "Received data"};
     auto* top = new QHBoxLayout;
-    std::vector<std::pair<QCheckBox*, int32_t*>> boxes;
+    std::vector<std::pair<QCheckBox*, CfgInt*>> boxes;
     for (size_t g = 0; g < groups.size(); ++g) {
         auto* box = new QGroupBox(titles[g], &dlg);
         auto* v = new QVBoxLayout(box);

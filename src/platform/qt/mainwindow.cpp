@@ -22,6 +22,7 @@
 #include "console/vt100.h"
 #include "platform/qt/consoleview.h"
 #include "platform/qt/desktop.h"
+#include "platform/qt/tftppane.h"
 
 MainWindow::MainWindow() {
     auto* central = new QWidget(this);
@@ -36,6 +37,7 @@ MainWindow::MainWindow() {
     trace_->setReadOnly(true);
     trace_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     traceTabs_->addTab(trace_, "SysTrace");
+    AttachTftpPane(traceTabs_);
     traceTabs_->hide();
     layout->addWidget(traceTabs_);
     setCentralWidget(central);

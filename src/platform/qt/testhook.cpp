@@ -81,6 +81,7 @@ void Report(MainWindow* w) {
     QStringList lines = trace.remove('\r').split('\n', Qt::SkipEmptyParts);
     trace = lines.join('|');
     s << "trace=" << trace << "\n";
+    s << "caption=" << QString::fromStdString(TraceCaptionText()) << "\n";
     s << "--\n";
     s.flush();
     QFile f(Env("OXEL_TEST_REPORT"));
