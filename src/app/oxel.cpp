@@ -537,6 +537,7 @@ void OxelFrameTick() {
 int OxelStart(int argc, char** argv, Ui& face, FaceTraits traits) {
     UiSet(&face);
     g_face = traits;
+    ComSetTerminalFace(traits.terminal);
     g_quick = QuickStart{};
     AppWireHooks();
     SetFrameInitialised(false);

@@ -7,7 +7,10 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <condition_variable>
 #include <mutex>
+#include <sys/stat.h>
+
 #include <thread>
 
 #include "platform/report.h"
@@ -15,6 +18,7 @@
 #include "backend/backend.h"
 #include "config/configrecord.h"
 #include "console/rxpath.h"
+#include "log/logging.h"
 #include "log/srvrtrace.h"
 #include "platform/clock.h"
 #include "platform/serial.h"
@@ -251,6 +255,67 @@ void ModemStatusSignalOn(Port& port, unsigned events) {
     }
 }
 
+// Automatic reconnect: after the main port's device went away, one thread
+// watches for the same device file to come back and reopens it at once. It
+// is stopped by any open or close the user asks for, and at shutdown.
+struct Reconnector {
+    std::thread thread;
+    std::mutex mu;
+    std::condition_variable cv;
+    bool stop = false;
+};
+Reconnector g_rc;
+bool g_terminalFace = false;
+constexpr int kReconnectPollMs = 100;
+
+// One line on the console and a marker with the time in the log.
+void ConnectionNote(const char* what, const std::string& device) {
+    console_printf("\r\n%s %s\r\n", what, device.c_str());
+    LocalTime now = ClockNow();
+    struct tm tm {};
+    LocalTimeToTm(now, &tm);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &tm);
+    std::string marker = std::string("\r\n[") + what + " " + device + " at " + stamp + "]\r\n";
+    LogWrite(marker.data(), marker.size());
+}
+
+bool DeviceFilePresent(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
+}
+
+void ReconnectLoop(std::string device) {
+    for (;;) {
+        {
+            std::unique_lock l(g_rc.mu);
+            if (g_rc.cv.wait_for(l, std::chrono::milliseconds(kReconnectPollMs), [] { return g_rc.stop; })) return;
+        }
+        if (!DeviceFilePresent(device) || g_cfg.BACKEND != BACKEND_COM) continue;
+        if (ComOpen()) {
+            ConnectionNote("Reconnected to", device);
+            return;
+        }
+    }
+}
+
+// Not from the reconnect thread itself (its own ComOpen must not stop it).
+void StopReconnect() {
+    if (!g_rc.thread.joinable() || g_rc.thread.get_id() == std::this_thread::get_id()) return;
+    {
+        std::lock_guard l(g_rc.mu);
+        g_rc.stop = true;
+    }
+    g_rc.cv.notify_all();
+    g_rc.thread.join();
+}
+
+void StartReconnect(const std::string& device) {
+    StopReconnect();
+    g_rc.stop = false;
+    g_rc.thread = std::thread(ReconnectLoop, device);
+}
+
 void AutoCloseComPort(const PortRef& port, bool alt) {
     if (!alt) {
         g_connected = false;
@@ -268,6 +333,12 @@ void AutoCloseComPort(const PortRef& port, bool alt) {
     port->ops->purge(port->p);
     ui().StatusRefresh();
     RefreshToolbar();
+    if (!alt && g_cfg.COMPORT_AUTORECONNECT) {
+        std::string device = ComDevicePath(g_cfg.COMPORT);
+        ConnectionNote("Disconnected from", device);
+        StartReconnect(device);
+        return;
+    }
     g_reconnect = true;
     static const char* const kBanner[] = {
         "\r\n",
@@ -282,7 +353,11 @@ void AutoCloseComPort(const PortRef& port, bool alt) {
         "#\r\n",
         "##################################################\r\n",
     };
-    for (const char* line : kBanner) console_printf("%s", line);
+    // A terminal has no tool bar: it leaves out the "OR" and the button.
+    for (const char* line : kBanner) {
+        if (g_terminalFace && (std::strstr(line, "toolbar") || std::strcmp(line, "# OR\r\n") == 0)) continue;
+        console_printf("%s", line);
+    }
 }
 
 bool DeviceGone(int err) {
@@ -434,7 +509,12 @@ int ComPortForDevice(const std::string& path) {
 bool ComConnected() { return g_connected.load(); }
 bool ComAltOpen() { return g_altOpen.load(); }
 bool ComReconnectPending() { return g_reconnect.load(); }
-void ComClearReconnectPending() { g_reconnect = false; }
+void ComClearReconnectPending() {
+    StopReconnect();
+    g_reconnect = false;
+}
+
+void ComSetTerminalFace(bool terminal) { g_terminalFace = terminal; }
 unsigned long long ComAltSentBytes() { return g_altSent.load(); }
 
 void ComReap() {
@@ -444,6 +524,7 @@ void ComReap() {
 }
 
 int ComClose() {
+    StopReconnect();   // before the lock: the reconnect thread may be waiting for it
     std::lock_guard life(g_lifeMu);
     g_connected = false;
     shell_setenv("COMPORT", "NONE");
@@ -463,6 +544,7 @@ int ComClose() {
 }
 
 int ComOpen() {
+    StopReconnect();   // before the lock: the reconnect thread may be waiting for it
     std::lock_guard life(g_lifeMu);
     if (g_cfg.BACKEND == BACKEND_NONE) {
         g_cfg.BACKEND = BACKEND_COM;

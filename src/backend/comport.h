@@ -30,7 +30,10 @@ void ComReap();
 bool ComConnected();        // main port open
 bool ComAltOpen();
 bool ComReconnectPending();
+// Also stops an automatic reconnect that is waiting for the device.
 void ComClearReconnectPending();
+// oxel-cli: the closed-port banner leaves out the tool-bar button.
+void ComSetTerminalFace(bool terminal);
 
 // The device file of port n: shell variable COMDEV_<n>, else the default.
 std::string ComDevicePath(int n);
