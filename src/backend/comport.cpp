@@ -259,6 +259,7 @@ void ModemStatusSignalOn(Port& port, unsigned events) {
 // watches for the same device file to come back and reopens it at once. It
 // is stopped by any open or close the user asks for, and at shutdown.
 struct Reconnector {
+    std::mutex threadMu;    // the thread object: started and stopped from different threads
     std::thread thread;
     std::mutex mu;
     std::condition_variable cv;
@@ -285,7 +286,10 @@ bool DeviceFilePresent(const std::string& path) {
     return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
 }
 
+thread_local bool t_reconnector = false;
+
 void ReconnectLoop(std::string device) {
+    t_reconnector = true;
     for (;;) {
         {
             std::unique_lock l(g_rc.mu);
@@ -299,9 +303,9 @@ void ReconnectLoop(std::string device) {
     }
 }
 
-// Not from the reconnect thread itself (its own ComOpen must not stop it).
-void StopReconnect() {
-    if (!g_rc.thread.joinable() || g_rc.thread.get_id() == std::this_thread::get_id()) return;
+// Stops and joins the thread. threadMu held.
+void StopReconnectLocked() {
+    if (!g_rc.thread.joinable()) return;
     {
         std::lock_guard l(g_rc.mu);
         g_rc.stop = true;
@@ -310,8 +314,15 @@ void StopReconnect() {
     g_rc.thread.join();
 }
 
+void StopReconnect() {
+    if (t_reconnector) return;   // its own ComOpen; a stopper may hold threadMu while joining it
+    std::lock_guard l(g_rc.threadMu);
+    StopReconnectLocked();
+}
+
 void StartReconnect(const std::string& device) {
-    StopReconnect();
+    std::lock_guard l(g_rc.threadMu);
+    StopReconnectLocked();
     g_rc.stop = false;
     g_rc.thread = std::thread(ReconnectLoop, device);
 }
