@@ -98,7 +98,7 @@ std::string ChunkStamp() {
     std::string s;
     if (g_cfg.TSTAMP_CUSTOM) {
         char when[kStampTimeMax + 1];
-        FormatAt(t, g_cfg.TSTAMP_CUSTOM_FORMAT, when, sizeof when, kStampTimeMax);
+        FormatAt(t, CFG_GET_STRING(g_cfg.TSTAMP_CUSTOM_FORMAT).c_str(), when, sizeof when, kStampTimeMax);
         s = when;
     } else {
         s = Bracketed(t, RowOf(-1)) + " ";
@@ -111,7 +111,7 @@ std::string ChunkStamp() {
 void TellWriteFailureOnce(int err) {
     if (g_writeFailTold.exchange(true)) return;
     errno = err;
-    ERROR_REPORT("Write to log file failed: %s", g_cfg.LOGGING_FILENAME);
+    ERROR_REPORT("Write to log file failed: %s", CFG_GET_STRING(g_cfg.LOGGING_FILENAME).c_str());
 }
 
 void TellOpenFailure(const char* name, int err) {
@@ -168,8 +168,8 @@ void ToggleKey(CfgInt& key, int id) {
 }  // namespace
 
 char* TimestampFormat(char* buf, size_t size, int which) {
-    const char* fmt = which == 99 ? g_cfg.TSTAMP_CUSTOM_FORMAT : kRows[RowOf(which)].format;
-    FormatAt(ClockNow(), fmt, buf, size, size ? size - 1 : 0);
+    const std::string fmt = which == 99 ? CFG_GET_STRING(g_cfg.TSTAMP_CUSTOM_FORMAT) : kRows[RowOf(which)].format;
+    FormatAt(ClockNow(), fmt.c_str(), buf, size, size ? size - 1 : 0);
     return buf;
 }
 

@@ -76,7 +76,7 @@ void CloseLocked(LtlogReason reason) {
 // Opens today's file for the configured directory and prefix; 0 or errno.
 int OpenTodayLocked(std::string& name) {
     LocalTime now = ClockNow();
-    name = LtlogFileName(g_cfg.LTLOG_DIR, g_cfg.LTLOG_PREFIX);
+    name = LtlogFileName(CFG_GET_STRING(g_cfg.LTLOG_DIR), CFG_GET_STRING(g_cfg.LTLOG_PREFIX));
     int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
     if (fd < 0) return errno ? errno : EIO;
     g_fd = fd;
@@ -93,7 +93,7 @@ void TellOpenFailure(const std::string& name, int err) {
 void TellWriteFailureOnce(int err) {
     if (g_writeFailTold.exchange(true)) return;
     errno = err;
-    ERROR_REPORT("Write to long-term log failed: %s", g_cfg.LTLOG_DIR);
+    ERROR_REPORT("Write to long-term log failed: %s", CFG_GET_STRING(g_cfg.LTLOG_DIR).c_str());
 }
 
 struct LogFile {
@@ -104,8 +104,8 @@ struct LogFile {
 // The prefix's files, oldest date first.
 std::vector<LogFile> ListFiles() {
     std::vector<LogFile> files;
-    const std::string dir = g_cfg.LTLOG_DIR;
-    const std::string lead = std::string(g_cfg.LTLOG_PREFIX) + "_";
+    const std::string dir = CFG_GET_STRING(g_cfg.LTLOG_DIR);
+    const std::string lead = CFG_GET_STRING(g_cfg.LTLOG_PREFIX) + "_";
     DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
     if (!d) return files;
     while (struct dirent* e = ::readdir(d)) {

@@ -15,7 +15,6 @@
 #include "platform/process.h"
 #include "util/cmdline.h"
 #include "script/scripting.h"
-#include "script/scriptthread.h"
 #include "servers/remotepress.h"
 #include "platform/report.h"
 #include "platform/ui.h"
@@ -257,12 +256,9 @@ std::string HostOutputCrLf(const char* data, size_t len, bool& prevCr) {
     return out;
 }
 
-int RemoteDocmd(const char* line) {
-    if (OnScriptThread()) return docmd(line);
-    // Scripts run on the script thread; the caller waits for the line to be
-    // done, so a MONCMD sender's answer still means "carried out".
-    return ScriptRunLine(line, 0);
-}
+// Scripts run on the script thread; the caller waits for the line to be
+// done, so a MONCMD sender's answer still means "carried out".
+int RemoteDocmd(const char* line) { return ScriptRunLine(line, 0); }
 
 void LocalCmdSetLimitMs(int ms) { g_limitMs = ms; }
 

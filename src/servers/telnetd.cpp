@@ -623,8 +623,8 @@ std::string TelnetBackendText(const ConfigRecord& c, bool comOpen) {
         else if (c.COMPORT == 1025) std::snprintf(buf, sizeof buf, "Internal Loopback");
         else std::snprintf(buf, sizeof buf, "COM%d (currently disconnected)", c.COMPORT.get());
         break;
-    case 2: std::snprintf(buf, sizeof buf, "TELNET %s:%d", c.BACKENT_TELNET_SYS, static_cast<int>(c.BACKEND_TELNET_PORT.get())); break;
-    case 3: std::snprintf(buf, sizeof buf, "MONCMD %s:%d", c.BACKENT_MONCMD_SYS, static_cast<int>(c.BACKEND_MONCMD_PORT.get())); break;
+    case 2: std::snprintf(buf, sizeof buf, "TELNET %s:%d", c.BACKENT_TELNET_SYS, c.BACKEND_TELNET_PORT.get()); break;
+    case 3: std::snprintf(buf, sizeof buf, "MONCMD %s:%d", c.BACKENT_MONCMD_SYS, c.BACKEND_MONCMD_PORT.get()); break;
     case 4: std::snprintf(buf, sizeof buf, "PLINK %s\n", c.BACKENT_PLINK_ARGS); break;
     default: std::snprintf(buf, sizeof buf, "???"); break;
     }

@@ -205,6 +205,25 @@ TEST_F(Desktop, StaysResponsiveUnderFloodingOutput) {
     EXPECT_GT(std::stoi(r.at("flood_paints")), 0);
 }
 
+// A catch script that waits while the target floods, and a user typing on the
+// loop-back port meanwhile: the window must keep answering. Before scripts
+// left the received-data path, the reader waited for the catch script under
+// the received-data lock and the typing waited for that lock: the window froze
+// for the whole script. The bound only tells a freeze from a slow machine.
+TEST_F(Desktop, CatchScriptThatWaitsDoesNotFreezeTheWindow) {
+    mkdir(home.File("scripts").c_str(), 0755);
+    home.Write("scripts/slow.scr", "RECV -t 4 \"never-sent\"\n");
+    home.Write("scripts/start.scr", "CATCH \"flood line\" slow.scr\n");
+    home.Write("config/flood.ct",
+               "########\nCOMPORT                 1025\nSTARTUP_SCRIPT          \"start.scr\"\n");
+    DesktopRun run = RunDesktop(home, {"flood.ct"}, "floodtype:2500");
+    ASSERT_EQ(run.reports.size(), 1u) << run.result.err;
+    const Report& r = run.reports[0];
+    RecordProperty("catch_flood_worst_click_ms", r.at("flood_worst_click_ms"));
+    EXPECT_GT(std::stoi(r.at("flood_clicks")), 10);
+    EXPECT_LT(std::stoi(r.at("flood_worst_click_ms")), 2000);
+}
+
 TEST_F(Desktop, ScreenshotOfTheMainWindow) {
     home.Write("config/bench.ct",
                "########\nCOMPORT                 1025\nCONSOLE_COLS            90\nCONSOLE_ROWS            24\n"

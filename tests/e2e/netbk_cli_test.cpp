@@ -43,8 +43,8 @@ TEST(CliNetBackends, TelnetTargetTalksThroughTheConsole) {
 TEST(CliNetBackends, ShellChildRunsTypedCommands) {
     TempDir home;
     home.Write("p.ct", Config({"BACKEND 4", "BACKEND_PLINK_ENABLED TRUE", "BACKENT_PLINK_ARGS \"SHELL: /bin/sh\""}));
-    Proc p(CliPath(), {home.File("p.ct")}, {"OXEL_HOME=" + home.path()});
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    Proc p(CliPath(), {home.File("p.ct")}, {"OXEL_HOME=" + home.path(), "OXEL_READY=1"});
+    ASSERT_TRUE(p.WaitError("oxel-cli: ready", 10000)) << p.Err();
     p.Write("echo hel\"\"lo\r");
     EXPECT_TRUE(p.WaitOutput("hello", 10000)) << p.Out() << p.Err();
     p.Signal(SIGTERM);
@@ -57,7 +57,7 @@ TEST(CliNetBackends, MoncmdLineGoesAsOneDatagram) {
     uint16_t port = NetLocalPort(udp);
     home.Write("m.ct", Config({"BACKEND 3", "BACKEND_MONCMD_ENABLED TRUE", "BACKENT_MONCMD_SYS \"127.0.0.1\"",
                                "BACKEND_MONCMD_PORT " + std::to_string(port), "BACKEND_MONCMD_WAIT 300"}));
-    Proc p(CliPath(), {home.File("m.ct")}, {"OXEL_HOME=" + home.path()});
+    Proc p(CliPath(), {home.File("m.ct")}, {"OXEL_HOME=" + home.path(), "OXEL_READY=1"});
     std::string request;
     std::thread monitor([&] {
         if (NetWaitReadable(udp, 20000) != 1) return;
@@ -69,7 +69,7 @@ TEST(CliNetBackends, MoncmdLineGoesAsOneDatagram) {
         for (std::string a : {std::string("Xamo v9\n"), std::string(1, '\0')})
             sendto(udp, a.data(), a.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_TRUE(p.WaitError("oxel-cli: ready", 10000)) << p.Err();
     p.Write("version\r");
     monitor.join();
     EXPECT_EQ(request, std::string("version\0", 8));

@@ -24,6 +24,7 @@
 #include "backend/comport.h"
 #include "config/configrecord.h"
 #include "fake_ui.h"
+#include "wait.h"
 #include "pty_board.h"
 #include "log/srvrtrace.h"
 #include "platform/serial.h"
@@ -31,14 +32,6 @@
 
 namespace {
 
-bool WaitFor(const std::function<bool()>& pred, int ms = 10000) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
 
 // The trace holds this text at the end of one of its lines.
 bool TraceHas(const std::string& text) { return (TraceText() + "\r\n").find(text + "\r\n") != std::string::npos; }

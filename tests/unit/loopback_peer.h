@@ -14,16 +14,8 @@
 #include <thread>
 
 #include "platform/net.h"
+#include "wait.h"
 
-// Polls pred every 10 ms for up to ms milliseconds.
-inline bool WaitFor(const std::function<bool()>& pred, int ms = 10000) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < end) {
-        if (pred()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return pred();
-}
 
 struct TcpPeer {
     int listenFd = -1;

@@ -17,6 +17,7 @@
 #include "app/oxel.h"
 #include "config/configrecord.h"
 #include "fake_ui.h"
+#include "wait.h"
 #include "proc.h"
 #include "script/scripting.h"
 #include "config/shellvar.h"
@@ -361,7 +362,7 @@ TEST_F(RunnerTest, FailedCommandShowsItsOwnText) {
 TEST_F(RunnerTest, HaltEndsAWaitAtOnce) {
     Script("w.scr", "ECHO waiting\nSLEEP\nECHO never\n");
     ASSERT_EQ(run_script("w.scr", nullptr), 1);
-    for (int i = 0; i < 2000 && Echoed().empty(); i++) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(WaitFor([&] { return !Echoed().empty(); }));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_TRUE(ScriptRunning());
     script_halt();
@@ -405,14 +406,14 @@ TEST_F(RunnerTest, HaltReleasesAStuckLevelAfterFourSeconds) {
 TEST_F(RunnerTest, PauseStepResume) {
     Script("p.scr", "ECHO 1\nSLEEP\nECHO 2\nECHO 3\nECHO 4\n");
     ASSERT_EQ(run_script("p.scr", nullptr), 1);
-    for (int i = 0; i < 2000 && Echoed().empty(); i++) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(WaitFor([&] { return !Echoed().empty(); }));
     script_pause();
-    for (int i = 0; i < 2000 && !g_sleeping; i++) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(WaitFor([&] { return g_sleeping.load(); }));
     script_wake();  // the SLEEP line ends; the loop then holds before line 3
     std::this_thread::sleep_for(std::chrono::milliseconds(400));
     EXPECT_EQ(Echoed().size(), 1u);
     script_step();
-    for (int i = 0; i < 2000 && Echoed().size() < 2; i++) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(WaitFor([&] { return Echoed().size() >= 2; }));
     std::this_thread::sleep_for(std::chrono::milliseconds(400));
     EXPECT_EQ(Echoed(), (std::vector<std::string>{"1", "2"}));
     script_resume();

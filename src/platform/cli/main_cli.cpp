@@ -48,6 +48,8 @@ int main(int argc, char** argv) {
     int status = OxelStart(argc, argv, face, {true, !isatty(STDIN_FILENO)});
     if (status >= 0) return status;
     CliStartInput();
+    // Tests and wrappers that drive oxel-cli wait for this line, never on a delay.
+    if (std::getenv("OXEL_READY")) std::fputs("oxel-cli: ready\n", stderr);
     // The main thread is this face's user-interface thread: it delivers the
     // one-second frame tick until the run is asked to end.
     auto next = std::chrono::steady_clock::now();

@@ -10,6 +10,7 @@
 //   flood:MS        for MS milliseconds a thread delivers target output at
 //                   full speed while Edit -> ClearTrace is clicked every 50 ms;
 //                   reports the slowest click and the console repaints
+//   floodtype:MS    the same, with a key typed on the window's thread per tick
 // Without OXEL_TEST_STEPS the hook writes one report and closes.
 #include <QAction>
 #include <QApplication>
@@ -33,6 +34,7 @@
 
 #include "util/commands.h"
 #include "util/utils.h"
+#include "console/keyboard.h"
 #include "console/rxpath.h"
 #include "log/srvrtrace.h"
 #include "platform/qt/bands.h"
@@ -98,7 +100,9 @@ public:
     }
 };
 
-void Flood(MainWindow* w, int ms, std::function<void()> done) {
+// With typing, every tick also types a key on the window's thread, as a user
+// at the keyboard would while the target floods.
+void Flood(MainWindow* w, int ms, bool typing, std::function<void()> done) {
     struct State {
         std::atomic<bool> stop{false};
         std::atomic<uint64_t> bytes{0};
@@ -130,8 +134,9 @@ void Flood(MainWindow* w, int ms, std::function<void()> done) {
         });
     st->clock.start();
     auto* ticker = new QTimer(w);
-    QObject::connect(ticker, &QTimer::timeout, w, [st, click] {
+    QObject::connect(ticker, &QTimer::timeout, w, [st, click, typing] {
         st->posted = st->clock.elapsed();
+        if (typing) KeyboardChar('k');
         if (click) QMetaObject::invokeMethod(click, "trigger", Qt::QueuedConnection);
     });
     ticker->start(50);
@@ -179,8 +184,9 @@ void RunSteps(MainWindow* w, std::shared_ptr<QStringList> steps) {
         std::vector<uint8_t> out(text.size() * 5 + 16);
         RxDeliver(reinterpret_cast<const uint8_t*>(text.data()), out.data(), text.size(), out.size());
         wait = kSettleMs;
-    } else if (step.startsWith("flood:")) {
-        Flood(w, step.mid(6).toInt(), [w, steps] { RunSteps(w, steps); });
+    } else if (step.startsWith("flood:") || step.startsWith("floodtype:")) {
+        const bool typing = step.startsWith("floodtype:");
+        Flood(w, step.mid(step.indexOf(':') + 1).toInt(), typing, [w, steps] { RunSteps(w, steps); });
         return;
     } else if (step == "shot") {
         w->grab().save(Env("OXEL_SCREENSHOT"), "PNG");
