@@ -173,4 +173,17 @@ TEST(CliControls, RunAndHaltAScriptAndPressAButton) {
     EXPECT_EQ(s.term->Pending().find("not reached"), std::string::npos);
 }
 
+// The host terminal's function keys (xterm and Linux console forms) run the
+// function-key press: the key's text reaches the board.
+TEST(CliControls, HostFunctionKeysSendTheirText) {
+    Session s("FKEY_2 \"status\\r\"\nFKEY_12 \"reboot\\r\"\n");
+    s.term->Type("\x1bOQ");
+    EXPECT_TRUE(s.board.Expect("status\r", 15000, true)) << s.board.got;
+    s.term->Type("\x1b[24~");
+    EXPECT_TRUE(s.board.Expect("reboot\r", 15000, true)) << s.board.got;
+    // An arrow key is no function key: it goes to the board as typed.
+    s.term->Type("\x1b[A");
+    EXPECT_TRUE(s.board.Expect("\x1b[A", 15000)) << s.board.got;
+}
+
 }  // namespace
