@@ -54,9 +54,34 @@ case "$cmd" in
     tools/check_layers.sh || status=1
     build build
     build build-asan -DOXEL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+    build build-tsan -DOXEL_TSAN=ON
     (cd build && ctest --output-on-failure -j2 --timeout 300) || status=1
     (cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j2 --timeout 300) || status=1
+    (cd build-tsan && TSAN_OPTIONS="halt_on_error=1 suppressions=$here/tools/tsan.supp" \
+       ctest --output-on-failure -j2 --timeout 300) || status=1
     exit $status
+    ;;
+  fuzz)
+    # ./oxel.sh fuzz [SECONDS]: every target for SECONDS (default 60), tight
+    # memory and time limits; stops at the first fault with its reproducer.
+    seconds="${1:-60}"
+    PACKAGES+=(clang libclang-rt-14-dev)
+    install_missing
+    CC=clang CXX=clang++ build build-fuzz -DOXEL_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    for src in tests/fuzz/*_fuzz.cpp; do
+      name=$(basename "$src" .cpp); corpus=${name%_fuzz}
+      work="build-fuzz/corpus/$corpus"; found="tests/fuzz/regressions/$corpus"
+      mkdir -p "$work" "$found"
+      cp -n tests/fuzz/corpus/"$corpus"/* "$work"/ 2>/dev/null || true
+      echo "oxel.sh: fuzzing $corpus for ${seconds}s"
+      if ! "build-fuzz/tests/$name" -max_total_time="$seconds" -rss_limit_mb=256 -timeout=2 \
+           -artifact_prefix="$found/" "$work" 2> "build-fuzz/$corpus.log"; then
+        tail -n 30 "build-fuzz/$corpus.log"
+        echo "oxel.sh: $corpus failed; the reproducer is in $found/"
+        exit 1
+      fi
+      grep -E "^#[0-9]+.*DONE|stat::" "build-fuzz/$corpus.log" | tail -n 2
+    done
     ;;
   build)
     install_missing

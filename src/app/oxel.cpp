@@ -19,6 +19,7 @@
 
 #include "util/commands.h"
 #include "app/filemenu.h"
+#include "app/statusbar.h"
 #include "app/toolbar.h"
 #include "app/wiring.h"
 #include "util/cmdids.h"
@@ -41,6 +42,8 @@
 #include "config/shellvar.h"
 #include "servers/moncmdsrvr.h"
 #include "servers/telnetd.h"
+#include "xfer/filexfer.h"
+#include "xfer/xmodem.h"
 #include "servers/tftp_cmds.h"
 #include "servers/tftpclient.h"
 #include "servers/tftpsrvr.h"
@@ -560,6 +563,10 @@ int OxelStart(int argc, char** argv, Ui& face, FaceTraits traits) {
     // 5.
     InitScripting();
     ScriptCmdsInit();
+    XmodemInit();
+    FileXferInit();
+    StatusSourcesRef().xmodemPkts = XmodemPacketCount;
+    StatusSourcesRef().fsendBytes = FileXferByteCount;
     TftpCmdsInit();
     TftpSrvrInit();
     TftpClientInit();
@@ -588,6 +595,9 @@ void OxelSyncMenus() {
 void OxelShutdown() {
     SetFrameInitialised(false);
     LogShutdown();
+    // A script may be waiting for a transfer: end the transfer first.
+    XmodemShutdown();
+    FileXferShutdown();
     ScriptShutdown();
     TftpClientWorkerStop();
     TftpSrvrStop();

@@ -970,6 +970,8 @@ namespace {
 bool Halting() { return R().halting; }
 }  // namespace
 
+bool ScriptHalting() { return Halting(); }
+
 void script_wake() {
     std::lock_guard l(R().evMu);
     R().wake = true;

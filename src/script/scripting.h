@@ -42,6 +42,8 @@ void InitScripting();
 void ScriptShutdown();
 
 bool ScriptRunning();
+// True while Halt is ending the running script (long waits give up then).
+bool ScriptHalting();
 int ScriptDepth();
 // Waits until no script runs; false on time-out.
 bool ScriptWaitIdle(int timeoutMs);

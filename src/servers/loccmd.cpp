@@ -18,6 +18,7 @@
 #include "servers/remotepress.h"
 #include "platform/report.h"
 #include "platform/ui.h"
+#include "xfer/xmodem.h"
 
 #define OXEL_MODULE "loccmd"
 
@@ -45,15 +46,17 @@ bool ComBackendOnly(LocalCmdClient& c) {
 int FnXsend(LocalCmdClient& c, const Args& a) {
     if (a.size() != 3) return BadCount(c, static_cast<int>(a.size()), "xsend {xcmd} {xfile}");
     Reply(c, SockText("Xsend local cmd: '%s', file: '%s'\n", a[1].c_str(), a[2].c_str()));
-    NotBuilt(c);
-    return -1;
+    if (!XmodemStartSend(a[1].c_str(), a[2].c_str(), c.send)) return -1;
+    XmodemWait(c.send);
+    return 0;
 }
 
 int FnXrecv(LocalCmdClient& c, const Args& a) {
     if (a.size() != 3) return BadCount(c, static_cast<int>(a.size()), "xrecv {xcmd} {xfile}");
     Reply(c, SockText("Xrecv local cmd: '%s', file: '%s'\n", a[1].c_str(), a[2].c_str()));
-    NotBuilt(c);
-    return -1;
+    if (!XmodemStartRecv(a[1].c_str(), a[2].c_str(), c.send)) return -1;
+    XmodemWait(c.send);
+    return 0;
 }
 
 int FnDtrtgl(LocalCmdClient& c, const Args& a) {

@@ -43,6 +43,27 @@ const std::array<uint16_t, 256>& ModbusTable() {
     return table;
 }
 
+// The MSB-first table of polynomial 0x1021, shared by both CRC-16 variants
+// that use it (they differ only in the initial value).
+const std::array<uint16_t, 256>& Ccitt1021Table() {
+    static const std::array<uint16_t, 256> table = [] {
+        std::array<uint16_t, 256> t{};
+        for (unsigned i = 0; i < 256; i++) {
+            uint16_t c = static_cast<uint16_t>(i << 8);
+            for (int k = 0; k < 8; k++) c = (c & 0x8000) ? static_cast<uint16_t>((c << 1) ^ 0x1021) : static_cast<uint16_t>(c << 1);
+            t[i] = c;
+        }
+        return t;
+    }();
+    return table;
+}
+
+uint16_t Crc1021(uint16_t crc, const uint8_t* data, size_t len) {
+    const auto& table = Ccitt1021Table();
+    for (size_t i = 0; i < len; i++) crc = static_cast<uint16_t>((crc << 8) ^ table[((crc >> 8) ^ data[i]) & 0xFF]);
+    return crc;
+}
+
 std::vector<uint8_t> Be16(uint16_t v) { return {static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)}; }
 std::vector<uint8_t> Le16(uint16_t v) { return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)}; }
 
@@ -67,15 +88,9 @@ uint8_t Sum8(const uint8_t* data, size_t len) {
     return s;
 }
 
-uint16_t Crc16CcittFalse(const uint8_t* data, size_t len) {
-    uint16_t crc = 0xFFFF;
-    for (size_t i = 0; i < len; i++) {
-        crc = static_cast<uint16_t>(crc ^ (data[i] << 8));
-        for (int k = 0; k < 8; k++)
-            crc = (crc & 0x8000) ? static_cast<uint16_t>((crc << 1) ^ 0x1021) : static_cast<uint16_t>(crc << 1);
-    }
-    return crc;
-}
+uint16_t Crc16CcittFalse(const uint8_t* data, size_t len) { return Crc1021(0xFFFF, data, len); }
+
+uint16_t Crc16Xmodem(const uint8_t* data, size_t len) { return Crc1021(0, data, len); }
 
 uint16_t Crc16Modbus(const uint8_t* data, size_t len) {
     const auto& table = ModbusTable();

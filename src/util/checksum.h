@@ -30,6 +30,8 @@ const char* ChecksumName(ChecksumType type);
 uint8_t Sum8(const uint8_t* data, size_t len);
 // CRC-16 polynomial 0x1021, initial 0xFFFF, no reflection, no final XOR.
 uint16_t Crc16CcittFalse(const uint8_t* data, size_t len);
+// CRC-16/XMODEM: polynomial 0x1021, initial 0, no reflection, no final XOR.
+uint16_t Crc16Xmodem(const uint8_t* data, size_t len);
 // CRC-16 reflected polynomial 0xA001, initial 0xFFFF, no final XOR.
 uint16_t Crc16Modbus(const uint8_t* data, size_t len);
 // Fletcher-16 with both sums kept modulo 256; returns s2 << 8 | s1.

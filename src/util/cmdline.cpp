@@ -1,28 +1,13 @@
 #include "util/cmdline.h"
 
 #include <cctype>
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 
 thread_local int script_optind = 1;
 thread_local char* script_optarg = nullptr;
 namespace {
 thread_local int g_optpos = 0;  // position inside a group like -abc
-thread_local std::string t_error;
 }  // namespace
-
-void script_error(const char* fmt, ...) {
-    va_list ap;
-    va_start(ap, fmt);
-    char buf[2048];
-    std::vsnprintf(buf, sizeof buf, fmt, ap);
-    va_end(ap);
-    t_error = buf;
-}
-
-std::string ScriptErrorText() { return t_error; }
-void ScriptErrorClear() { t_error.clear(); }
 
 bool SplitArgs(const std::string& line, std::vector<std::string>& words) {
     words.clear();

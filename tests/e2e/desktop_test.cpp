@@ -153,6 +153,9 @@ TEST_F(Desktop, DesktopDialogsOpenWithTheirTitles) {
         {414, "TFTP Server..."},              {418, "TFTP Client..."},
         {416, "Telnet Server Config..."},     {463, "MONCMD Server..."},
         {478, "HTTP Server..."},
+        {417, "XMODEM Transfer..."},          {479, "YMODEM Transfer..."},
+        {419, "Raw File Transfer..."},        {441, "Transfer ASCII Coded Hex as Binary..."},
+        {486, "Send text..."},
     };
     std::string steps;
     for (const auto& d : dialogs) steps += "cmd:" + std::to_string(d.id) + ";report;close;";

@@ -218,6 +218,10 @@ TEST_F(TelnetServer, NegotiationWelcomeAndTwoClientsSeeTheBoard) {
 
     a.Send("ver\r\n");
     EXPECT_EQ(board.Receive(4), "ver\r");
+    // Switched only once a's line is wholly through: its session reads the
+    // setting after each CR.
+    a.Send("z");
+    EXPECT_EQ(board.Receive(1), "z");
     g_cfg.ENTER_IS_CRLF = 1;
     b.Send("x\r\r");
     EXPECT_EQ(board.Receive(5), "x\r\n\r\n");

@@ -12,6 +12,8 @@
 #include "config/configrecord.h"
 #include "log/logging.h"
 #include "platform/qt/qt_ui.h"
+#include "platform/report.h"
+#include "xfer/xmodem.h"
 
 namespace {
 
@@ -65,6 +67,12 @@ void OpenLogging(QWidget* parent) {
     QObject::connect(ok, &QPushButton::clicked, &dlg, &QDialog::accept);
     QObject::connect(cancel, &QPushButton::clicked, &dlg, &QDialog::reject);
     if (dlg.exec() != QDialog::Accepted) return;
+    // "XLOG:path" names the transfers' hex log instead of the log file.
+    std::string name = file->text().toStdString();
+    if (name.rfind("XLOG:", 0) == 0) {
+        if (!XmodemSetXlog(name.substr(5))) OxelMessageBox("XLOG", "%s: can't be created", name.c_str() + 5);
+        return;
+    }
     LogApplyConfig(enabled->isChecked(), append->isChecked(), raw->isChecked(), dos->isChecked(),
                    bin->isChecked(), file->text().toStdString().c_str());
 }
