@@ -23,14 +23,17 @@ install_missing() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-build() {   # build DIR [cmake options...]
+# build DIR [cmake options...]; with TARGETS set (words), only those targets.
+build() {
   local dir="$1"; shift
   if [ ! -f "$dir/build.ninja" ]; then
     local launcher=()
     command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
     cmake -S . -B "$dir" -G Ninja "${launcher[@]}" "$@"
   fi
-  cmake --build "$dir" -j2
+  local targets=()
+  [ -n "${TARGETS:-}" ] && targets=(--target ${TARGETS})
+  cmake --build "$dir" -j2 "${targets[@]}"
 }
 
 fill_home() {
@@ -87,7 +90,8 @@ case "$cmd" in
   run|*)
     [ "$cmd" != run ] && set -- "$cmd" "$@"
     install_missing
-    build build
+    # Starting needs only the two programs; the tests and benchmarks wait for "test".
+    TARGETS="oxel-cli $(grep -q 'OXEL_GUI:BOOL=OFF' build/CMakeCache.txt 2>/dev/null || echo oxel)" build build
     fill_home
     if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x build/oxel ]; then
       [ $# -eq 0 ] && set -- demo.ct

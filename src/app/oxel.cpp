@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cctype>
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -64,12 +66,23 @@ struct FrameOptions {
     bool altGiven = false;      // -A or -a
     int altPort = 0;
     int altPassthrough = 0;
+    int baudRate = 0;           // -b, 0 when not given
+    std::string script;         // -s
+    bool listPorts = false;     // --list
+};
+
+// A device named on the command line instead of a configuration file.
+struct QuickStart {
+    std::string device;         // "" when a configuration file (or none) was named
+    int rate = 115200;
 };
 
 std::mutex g_mu;                // guards the strings below
 std::string g_configFile;
 std::string g_configPath;       // where the named file was loaded from ("" = nothing loaded)
 FrameOptions g_opt;
+FaceTraits g_face;
+QuickStart g_quick;
 std::atomic<int> g_measuredWidth{0}, g_measuredHeight{0};
 std::atomic<bool> g_initialised{false};
 
@@ -97,24 +110,114 @@ std::string BaseName(const std::string& path) {
 
 // ---- Command line -------------------------------------------------------
 
+// Command-line errors end with the usage-error status, so that a script or a
+// CI job that calls the program with a wrong option does not go on as if it
+// had run.
+constexpr int kUsageStatus = 64;
+
 int CommandLineError(const char* title, const char* text) {
     OxelMessageBox(title, "%s", text);
-    return 0;
+    return kUsageStatus;
 }
 
-// 1 parsed, 0 failed (the box has been shown).
+const char kUsage[] =
+    "Usage: oxel-cli [options] [configfile | device]\n"
+    "       oxel     [options] [configfile | device]\n"
+    "\n"
+    "  device            a serial device (/dev/ttyUSB0, /dev/serial/by-id/...):\n"
+    "                    opened at once, 8N1 at the -b rate, no configuration needed\n"
+    "  configfile        a configuration to load after defcfg.ct (looked for in\n"
+    "                    the home's config folder when not found as given)\n"
+    "  -b RATE           the device's baud rate (default 115200)\n"
+    "  -s SCRIPT         runs SCRIPT after start-up; oxel-cli then ends with the\n"
+    "                    script: 0 ran to its end, 1 a command failed,\n"
+    "                    2 EXIT OXEL, 99 EXIT OXELREMOTE\n"
+    "  -A n | -a n       COM port n as the alternate port, with | without pass-through\n"
+    "  -C n, -R n        screen-buffer columns (250) and rows (1200)\n"
+    "  -D VAR=value      sets a shell variable before the configuration is read\n"
+    "  -d file           copies the system trace to file\n"
+    "  -h n, -w n        forces the console character height, width in pixels\n"
+    "  -H                start-up ends with a debugging note\n"
+    "  --list            lists the serial ports and ends\n"
+    "  --help            this text\n"
+    "  --version         the program's version\n"
+    "  --                ends the options\n"
+    "\n"
+    "Environment: OXEL_HOME (the program's home), OXEL_ANSWERS (oxel-cli: answers\n"
+    "to questions, comma-separated), OXEL_SCREEN_DUMP (oxel-cli: screen written\n"
+    "to this file at exit).\n"
+    "Exit status: 0 normal end, 1 fatal error or failed script, 2 EXIT OXEL,\n"
+    "99 EXIT OXELREMOTE, 64 command-line error.\n"
+    "In oxel-cli, Ctrl-] ? lists the live controls.\n";
+
+// The words that are whole long options, taken out of the option words
+// (before "--"); the rest go to the letter parser, which refuses any other
+// "--word".
+struct LongOptions {
+    bool help = false, version = false, list = false;
+};
+
+LongOptions TakeLongOptions(std::vector<std::string>& words) {
+    LongOptions lo;
+    const struct { const char* name; bool LongOptions::*flag; } known[] = {
+        {"--help", &LongOptions::help}, {"--version", &LongOptions::version}, {"--list", &LongOptions::list},
+    };
+    for (size_t i = 1; i < words.size() && words[i] != "--";) {
+        bool taken = false;
+        for (const auto& k : known)
+            if (words[i] == k.name) {
+                lo.*k.flag = true;
+                taken = true;
+            }
+        if (taken) words.erase(words.begin() + static_cast<long>(i));
+        else ++i;
+    }
+    return lo;
+}
+
+// A -s name found from the current directory is taken from there (the shell
+// user means ./job.scr); any other name is looked up like a RUN name.
+std::string ScriptNameFromCommandLine(const std::string& name) {
+    if (name[0] == '/' || !IsRegularFile(name)) return name;
+    std::error_code ec;
+    auto full = std::filesystem::absolute(name, ec);
+    return ec ? name : full.lexically_normal().string();
+}
+
+// -1 parsed (the run goes on), else the status to end with at once: 0 after
+// --help or --version, kUsageStatus after an error (the box has been shown).
 int ParseCommandLine(int argc, char** argv) {
     std::vector<std::string> words{"Oxel"};
     for (int i = 1; i < argc; i++) words.emplace_back(argv[i] ? argv[i] : "");
     if (static_cast<int>(words.size()) > kMaxArgs)
         return CommandLineError("CMDLINE ERROR", "Could not process argument list.");
+    LongOptions lo = TakeLongOptions(words);
+    if (lo.help || lo.version) {
+        std::printf("Oxel %s\n%s", OxelVersion(), lo.help ? kUsage : "");
+        std::fflush(stdout);
+        return 0;
+    }
     std::vector<char*> av = ArgvOf(words);
     const int n = static_cast<int>(words.size());
     FrameOptions opt;
+    opt.listPorts = lo.list;
     script_getopt_reset();
-    int c;
-    // O is listed so that the parser accepts its argument; it is refused below.
-    while ((c = script_getopt(n, av.data(), "A:a:C:R:D:d:h:w:HO:")) != -1) {
+    // Options may also follow the file or device (oxel-cli /dev/ttyUSB0 -b 9600);
+    // after "--" every word is a name.
+    std::vector<std::string> names;
+    for (;;) {
+        const int before = script_optind;
+        // O is listed so that the parser accepts its argument; it is refused below.
+        int c = script_getopt(n, av.data(), "A:a:b:C:R:D:d:h:w:HO:s:");
+        if (c == -1) {
+            bool dashDash = script_optind == before + 1 && words[static_cast<size_t>(before)] == "--";
+            int from = script_optind;
+            int to = dashDash ? n : std::min(from + 1, n);
+            for (int i = from; i < to; i++) names.push_back(words[static_cast<size_t>(i)]);
+            script_optind = to;
+            if (to >= n) break;
+            continue;
+        }
         const char* arg = script_optarg ? script_optarg : "";
         switch (c) {
         case 'A':
@@ -125,6 +228,13 @@ int ParseCommandLine(int argc, char** argv) {
             g_cfg.COMPORTALT = opt.altPort;
             g_cfg.COMPORT_PASSTHROUGH = opt.altPassthrough;
             break;
+        case 'b':
+        {
+            auto rate = ParseUnsigned(arg);
+            if (!rate || *rate < 1 || *rate > INT_MAX) return CommandLineError("COMMAND LINE ERROR", "Invalid option.");
+            opt.baudRate = static_cast<int>(*rate);
+            break;
+        }
         case 'C': opt.bufferCols = ParseSignedLoose(arg); break;
         case 'R': opt.bufferRows = ParseSignedLoose(arg); break;
         case 'D': {
@@ -141,6 +251,10 @@ int ParseCommandLine(int argc, char** argv) {
         case 'h': opt.forcedHeight = ParseSignedLoose(arg); break;
         case 'w': opt.forcedWidth = ParseSignedLoose(arg); break;
         case 'H': opt.tmpDebug = true; break;
+        case 's':
+            if (!*arg) return CommandLineError("COMMAND LINE ERROR", "Invalid option.");
+            opt.script = ScriptNameFromCommandLine(arg);
+            break;
         default: return CommandLineError("COMMAND LINE ERROR", "Invalid option.");
         }
     }
@@ -149,17 +263,32 @@ int ParseCommandLine(int argc, char** argv) {
     if (opt.bufferRows < 1 || opt.bufferCols < 1 ||
         static_cast<long long>(opt.bufferRows) * opt.bufferCols > INT_MAX)
         return CommandLineError("COMMAND LINE ERROR", "Invalid option.");
-    int rest = n - script_optind;
-    if (rest > 1) return CommandLineError("COMMAND LINE ERROR", "Invalid argument count");
+    if (names.size() > 1) return CommandLineError("COMMAND LINE ERROR", "Invalid argument count");
     {
         std::lock_guard l(g_mu);
-        g_configFile = rest == 1 ? words[static_cast<size_t>(script_optind)] : std::string{};
+        g_configFile = names.empty() ? std::string{} : names[0];
     }
     g_opt = opt;
-    return 1;
+    return -1;
 }
 
 // ---- Initialisation command (999 at start, 998 after File -> Open) --------
+
+bool IsCharDevice(const std::string& path) {
+    struct stat st;
+    return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
+}
+
+// The quick-start form: the named device as the COM port, 8 data bits, no
+// parity, one stop bit, at the -b rate; everything else from defcfg.ct.
+void QuickStartSettings() {
+    g_cfg.BACKEND = 1;
+    g_cfg.COMPORT = ComPortForDevice(g_quick.device);
+    g_cfg.BAUDRATE = g_quick.rate;
+    g_cfg.BYTESIZE = 8;
+    g_cfg.PARITY = 0;
+    g_cfg.STOPBITS = 0;
+}
 
 // Step 1. At start: defcfg.ct, then the named file. After File -> Open the
 // menu command has loaded the chosen file (and recorded it in LAST_CFG_FILE)
@@ -175,7 +304,13 @@ void LoadConfiguration(int cmd) {
         }
         // With no usable configuration named, the desktop asks for one;
         // Cancel ends the program. A terminal goes on with the defaults.
-        if (name.empty() && ui().RunDialog("Oxel Configuration") == 0) ProgramExit(1);
+        if (IsCharDevice(name)) {
+            g_quick = {name, g_opt.baudRate ? g_opt.baudRate : 115200};
+            QuickStartSettings();
+            name.clear();
+        } else if (name.empty() && ui().RunDialog("Oxel Configuration") == 0) {
+            ProgramExit(1);
+        }
         if (!name.empty()) {
             if (!ConfigLoad(name.c_str())) ProgramExit(1);
             if (name != "NULL") path = ConfigCurrentPath();
@@ -280,6 +415,10 @@ void ConnectBackend() {
     if (OpenConnection()) return;
     int err = errno;
     int port = g_cfg.COMPORT;
+    if (!g_quick.device.empty()) {
+        OxelMessageBox("Connection failed", "%s: %s", g_quick.device.c_str(), std::strerror(err));
+        ProgramExit(1);
+    }
     if (port == 1026) {
         OxelMessageBox("Connection failed", "No COM ports available.\n");
         ProgramExit(1);
@@ -314,6 +453,29 @@ void SyncMenuChecks() {
     for (const auto& c : checks) ui().MenuCheck(c.id, c.value != 0);
 }
 
+// The end of a -s script ends a terminal run: 0 when it ran to its end, 1
+// when it failed (its box is on standard error). EXIT OXEL asked for its own
+// status first, and the first status asked for wins.
+void EndRunWithScript(bool passed) { RequestShutdown(passed ? 0 : 1); }
+
+// With nobody at the keyboard a failed start-up script ends the run, so that
+// an unattended job never waits for a key that will not come.
+void EndRunIfFailed(bool passed) {
+    if (!passed) RequestShutdown(1);
+}
+
+// Step 12 at start: the configuration's start-up script, then -s.
+void StartScripts() {
+    const bool startup = BeginsWithText(g_cfg.STARTUP_SCRIPT);
+    if (startup && g_face.terminal && g_face.unattended && g_opt.script.empty())
+        RunScriptThen(g_cfg.STARTUP_SCRIPT, EndRunIfFailed);
+    else if (startup)
+        run_script(g_cfg.STARTUP_SCRIPT, nullptr);
+    if (g_opt.script.empty()) return;
+    if (g_face.terminal) RunScriptThen(g_opt.script, EndRunWithScript);
+    else run_script(g_opt.script.c_str(), nullptr);
+}
+
 void Initialise(int cmd) {
     LoadConfiguration(cmd);                                      // 1
     if (cmd == CMD_INIT) TimerStart();                           // 3
@@ -328,7 +490,8 @@ void Initialise(int cmd) {
     ServerStartQuestion();                                       // 10
     SyncBackendMenus();                                          // 11
     ConnectBackend();
-    if (BeginsWithText(g_cfg.STARTUP_SCRIPT)) run_script(g_cfg.STARTUP_SCRIPT, nullptr);  // 12
+    if (cmd == CMD_INIT) StartScripts();                         // 12
+    else if (BeginsWithText(g_cfg.STARTUP_SCRIPT)) run_script(g_cfg.STARTUP_SCRIPT, nullptr);
     SyncMenuChecks();                                            // 13
     SetFrameInitialised(true);                                   // 14
     ConsoleShowHeld();   // what the start-up script printed meanwhile
@@ -339,6 +502,9 @@ void Initialise(int cmd) {
     if (g_opt.forcedWidth != -1)
         console_printf("OrigCharWidth: %d, Forced: %d\r\n", g_measuredWidth.load(), g_opt.forcedWidth);
     if (g_opt.tmpDebug) console_printf("NOTE: tmp-debug-function enabled\r\n");
+    if (!g_quick.device.empty() && BackendConnected())
+        console_printf("Connected to %s at %d 8N1%s\r\n", g_quick.device.c_str(), g_quick.rate,
+                       g_face.terminal ? " (Ctrl-] ? for help)" : "");
 }
 
 // The servers' menu commands.
@@ -380,8 +546,11 @@ void OxelFrameTick() {
     ComBreakIndicatorTick();
 }
 
-int OxelStart(int argc, char** argv, Ui& face) {
+int OxelStart(int argc, char** argv, Ui& face, FaceTraits traits) {
     UiSet(&face);
+    g_face = traits;
+    ComSetTerminalFace(traits.terminal);
+    g_quick = QuickStart{};
     AppWireHooks();
     SetFrameInitialised(false);
     g_opt = FrameOptions{};
@@ -393,7 +562,12 @@ int OxelStart(int argc, char** argv, Ui& face) {
     ConfigInitDefaults();
     CFG_SET_STRING(g_cfg.TITLEBAR, "Oxel");
     // 3-4.
-    if (!ParseCommandLine(argc, argv)) return 0;
+    if (int status = ParseCommandLine(argc, argv); status >= 0) return status;
+    if (g_opt.listPorts) {
+        for (const std::string& line : ComListing()) std::printf("%s\n", line.c_str());
+        std::fflush(stdout);
+        return 0;
+    }
     if (!ConsoleInit(g_opt.bufferRows, g_opt.bufferCols)) return 0;
     // 5.
     InitScripting();
@@ -420,6 +594,8 @@ int OxelStart(int argc, char** argv, Ui& face) {
     CommandDispatch(CMD_INIT);
     return -1;
 }
+
+const char* OxelVersion() { return OXEL_VERSION; }
 
 void OxelSyncMenus() {
     SyncBackendMenus();

@@ -8,12 +8,19 @@
 
 class Ui;
 
+// What the front end is: oxel-cli is a terminal face (Ctrl-] controls; a -s
+// script ends the run); unattended when its standard input is no terminal.
+struct FaceTraits {
+    bool terminal = false;
+    bool unattended = false;
+};
+
 // Start-up: installs the face, parses the command line, allocates the screen
 // buffer, starts the script engine and runs the initialisation command 999
 // (configuration, shell variables, servers, backend, start-up script).
 // Returns -1 when the front end should run its loop, else the exit status to
-// end with at once (command-line errors: 0).
-int OxelStart(int argc, char** argv, Ui& face);
+// end with at once (--help, --version: 0; command-line errors: 64).
+int OxelStart(int argc, char** argv, Ui& face, FaceTraits traits = {});
 // Orderly shutdown after the front end's loop ended: logs closed, script
 // halted, backend disconnected, servers stopped.
 void OxelShutdown();
@@ -39,6 +46,9 @@ int ForcedCharWidth();          // -w, -1 when not forced
 bool TmpDebugFunction();        // -H
 // The face reports the console font's measured cell size (for the -h/-w notes).
 void SetMeasuredCharSize(int width, int height);
+
+// The version of this build ("1.0").
+const char* OxelVersion();
 
 // The one-second frame tick, delivered by the front end on its UI thread.
 void OxelFrameTick();

@@ -7,7 +7,10 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <condition_variable>
 #include <mutex>
+#include <sys/stat.h>
+
 #include <thread>
 
 #include "platform/report.h"
@@ -15,6 +18,7 @@
 #include "backend/backend.h"
 #include "config/configrecord.h"
 #include "console/rxpath.h"
+#include "log/logging.h"
 #include "log/srvrtrace.h"
 #include "platform/clock.h"
 #include "platform/serial.h"
@@ -251,6 +255,78 @@ void ModemStatusSignalOn(Port& port, unsigned events) {
     }
 }
 
+// Automatic reconnect: after the main port's device went away, one thread
+// watches for the same device file to come back and reopens it at once. It
+// is stopped by any open or close the user asks for, and at shutdown.
+struct Reconnector {
+    std::mutex threadMu;    // the thread object: started and stopped from different threads
+    std::thread thread;
+    std::mutex mu;
+    std::condition_variable cv;
+    bool stop = false;
+};
+Reconnector g_rc;
+bool g_terminalFace = false;
+constexpr int kReconnectPollMs = 100;
+
+// One line on the console and a marker with the time in the log.
+void ConnectionNote(const char* what, const std::string& device) {
+    console_printf("\r\n%s %s\r\n", what, device.c_str());
+    LocalTime now = ClockNow();
+    struct tm tm {};
+    LocalTimeToTm(now, &tm);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &tm);
+    std::string marker = std::string("\r\n[") + what + " " + device + " at " + stamp + "]\r\n";
+    LogWrite(marker.data(), marker.size());
+}
+
+bool DeviceFilePresent(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
+}
+
+thread_local bool t_reconnector = false;
+
+void ReconnectLoop(std::string device) {
+    t_reconnector = true;
+    for (;;) {
+        {
+            std::unique_lock l(g_rc.mu);
+            if (g_rc.cv.wait_for(l, std::chrono::milliseconds(kReconnectPollMs), [] { return g_rc.stop; })) return;
+        }
+        if (!DeviceFilePresent(device) || g_cfg.BACKEND != BACKEND_COM) continue;
+        if (ComOpen()) {
+            ConnectionNote("Reconnected to", device);
+            return;
+        }
+    }
+}
+
+// Stops and joins the thread. threadMu held.
+void StopReconnectLocked() {
+    if (!g_rc.thread.joinable()) return;
+    {
+        std::lock_guard l(g_rc.mu);
+        g_rc.stop = true;
+    }
+    g_rc.cv.notify_all();
+    g_rc.thread.join();
+}
+
+void StopReconnect() {
+    if (t_reconnector) return;   // its own ComOpen; a stopper may hold threadMu while joining it
+    std::lock_guard l(g_rc.threadMu);
+    StopReconnectLocked();
+}
+
+void StartReconnect(const std::string& device) {
+    std::lock_guard l(g_rc.threadMu);
+    StopReconnectLocked();
+    g_rc.stop = false;
+    g_rc.thread = std::thread(ReconnectLoop, device);
+}
+
 void AutoCloseComPort(const PortRef& port, bool alt) {
     if (!alt) {
         g_connected = false;
@@ -268,6 +344,12 @@ void AutoCloseComPort(const PortRef& port, bool alt) {
     port->ops->purge(port->p);
     ui().StatusRefresh();
     RefreshToolbar();
+    if (!alt && g_cfg.COMPORT_AUTORECONNECT) {
+        std::string device = ComDevicePath(g_cfg.COMPORT);
+        ConnectionNote("Disconnected from", device);
+        StartReconnect(device);
+        return;
+    }
     g_reconnect = true;
     static const char* const kBanner[] = {
         "\r\n",
@@ -282,7 +364,11 @@ void AutoCloseComPort(const PortRef& port, bool alt) {
         "#\r\n",
         "##################################################\r\n",
     };
-    for (const char* line : kBanner) console_printf("%s", line);
+    // A terminal has no tool bar: it leaves out the "OR" and the button.
+    for (const char* line : kBanner) {
+        if (g_terminalFace && (std::strstr(line, "toolbar") || std::strcmp(line, "# OR\r\n") == 0)) continue;
+        console_printf("%s", line);
+    }
 }
 
 bool DeviceGone(int err) {
@@ -422,10 +508,24 @@ std::string ComDevicePath(int n) {
     return SerialDefaultPath(n);
 }
 
+int ComPortForDevice(const std::string& path) {
+    for (int n = 1; n < 1024; ++n)
+        if (ComDevicePath(n) == path) return n;
+    int n = 400;
+    while (n < 1023 && !ComDevicePath(n).empty()) ++n;
+    shell_setenv(("COMDEV_" + std::to_string(n)).c_str(), path.c_str());
+    return n;
+}
+
 bool ComConnected() { return g_connected.load(); }
 bool ComAltOpen() { return g_altOpen.load(); }
 bool ComReconnectPending() { return g_reconnect.load(); }
-void ComClearReconnectPending() { g_reconnect = false; }
+void ComClearReconnectPending() {
+    StopReconnect();
+    g_reconnect = false;
+}
+
+void ComSetTerminalFace(bool terminal) { g_terminalFace = terminal; }
 unsigned long long ComAltSentBytes() { return g_altSent.load(); }
 
 void ComReap() {
@@ -435,6 +535,7 @@ void ComReap() {
 }
 
 int ComClose() {
+    StopReconnect();   // before the lock: the reconnect thread may be waiting for it
     std::lock_guard life(g_lifeMu);
     g_connected = false;
     shell_setenv("COMPORT", "NONE");
@@ -454,6 +555,7 @@ int ComClose() {
 }
 
 int ComOpen() {
+    StopReconnect();   // before the lock: the reconnect thread may be waiting for it
     std::lock_guard life(g_lifeMu);
     if (g_cfg.BACKEND == BACKEND_NONE) {
         g_cfg.BACKEND = BACKEND_COM;
@@ -677,6 +779,19 @@ std::vector<std::string> ComPortList() {
     }
     for (const char* s : {"NONE", "TEST", "LBK", "ANY"}) list.emplace_back(s);
     return list;
+}
+
+std::vector<std::string> ComListing() {
+    std::vector<std::string> lines;
+    for (const std::string& e : ComPortList())
+        if (e.rfind("COM", 0) == 0) lines.push_back(e);
+    for (const SerialUsbAdapter& a : SerialByIdList()) {
+        std::string line = a.byId + " -> " + a.device;
+        for (const std::string* f : {&a.product, &a.vendorProduct, &a.serial})
+            if (!f->empty() && *f != ":") line += "  " + *f;
+        lines.push_back(line);
+    }
+    return lines;
 }
 
 int ComPortFromEntry(const std::string& entry) {

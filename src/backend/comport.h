@@ -30,10 +30,19 @@ void ComReap();
 bool ComConnected();        // main port open
 bool ComAltOpen();
 bool ComReconnectPending();
+// Also stops an automatic reconnect that is waiting for the device.
 void ComClearReconnectPending();
+// oxel-cli: the closed-port banner leaves out the tool-bar button.
+void ComSetTerminalFace(bool terminal);
 
 // The device file of port n: shell variable COMDEV_<n>, else the default.
 std::string ComDevicePath(int n);
+// The port number for a device file: the port whose device it is, else the
+// first number from 400 up that names no device, given COMDEV_<n> = path.
+int ComPortForDevice(const std::string& path);
+// The lines of --list: each port found ("COM3 (/dev/ttyS2)"), then each USB
+// adapter by its by-id name, product, vendor:product and serial number.
+std::vector<std::string> ComListing();
 
 int AltPortWrite(const char* data, size_t len);
 int ChangeBaudRate(int rate);

@@ -11,10 +11,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 struct SerialPort {
@@ -323,4 +325,54 @@ bool SerialDevicePresent(const std::string& path) {
         if (type >> t) return t != 0;
     }
     return true;
+}
+
+namespace {
+
+std::string FirstLine(const std::filesystem::path& file) {
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+// The USB device above a tty in sysfs: the first parent with an idVendor.
+void FillUsbInfo(SerialUsbAdapter& a) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    std::string name = fs::path(a.device).filename();
+    fs::path dir = fs::canonical("/sys/class/tty/" + name + "/device", ec);
+    for (int up = 0; !ec && up < 6 && dir.has_parent_path() && dir != dir.root_path(); ++up, dir = dir.parent_path()) {
+        if (!fs::exists(dir / "idVendor", ec)) continue;
+        a.product = FirstLine(dir / "product");
+        a.vendorProduct = FirstLine(dir / "idVendor") + ":" + FirstLine(dir / "idProduct");
+        a.serial = FirstLine(dir / "serial");
+        return;
+    }
+}
+
+}  // namespace
+
+std::vector<SerialUsbAdapter> SerialByIdList() {
+    namespace fs = std::filesystem;
+    std::vector<SerialUsbAdapter> list;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator("/dev/serial/by-id", ec)) {
+        SerialUsbAdapter a;
+        a.byId = e.path().string();
+        a.device = fs::canonical(e.path(), ec).string();
+        if (ec) continue;
+        FillUsbInfo(a);
+        list.push_back(std::move(a));
+    }
+    std::sort(list.begin(), list.end(), [](const auto& x, const auto& y) { return x.byId < y.byId; });
+    return list;
+}
+
+std::string SerialByIdName(const std::string& device) {
+    std::error_code ec;
+    std::string real = std::filesystem::canonical(device, ec).string();
+    for (const auto& a : SerialByIdList())
+        if (a.device == real) return a.byId;
+    return {};
 }

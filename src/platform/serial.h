@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 struct SerialPort;  // one open port; owned by the operations that opened it
 
@@ -85,3 +86,16 @@ std::string SerialDefaultPath(int n);
 // Whether the system lists a device: it exists and is a real serial device (a
 // terminal device; for a ttyS line, one with a UART behind it).
 bool SerialDevicePresent(const std::string& path);
+
+// A USB serial adapter as /dev/serial/by-id names it, with what its USB
+// descriptors say (fields empty when the system does not tell).
+struct SerialUsbAdapter {
+    std::string byId;           // /dev/serial/by-id/...
+    std::string device;         // the device it points to (/dev/ttyUSB0)
+    std::string product;        // "FT232R USB UART"
+    std::string vendorProduct;  // "0403:6001"
+    std::string serial;         // "A10KZ3PX"
+};
+std::vector<SerialUsbAdapter> SerialByIdList();
+// The /dev/serial/by-id name of a device ("" when it has none).
+std::string SerialByIdName(const std::string& device);

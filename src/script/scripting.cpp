@@ -95,6 +95,7 @@ struct Runner {
     std::condition_variable idle;
     std::atomic<bool> halting{false};  // set by Halt until the runner is idle again
     std::atomic<bool> debug{false};
+    std::atomic<unsigned> failures{0};  // scripts stopped by an error, ever
 
     // The wake and data events, and the stop signals every wait honours.
     std::mutex evMu;
@@ -333,6 +334,7 @@ void RunLoop(const std::shared_ptr<RunContext>& ctxp) {
         int at = FindStartTag(c, c.startTag);
         if (at < 0) {
             OxelMessageBox("Script Execution Error", "Start-tag '%s' not found\n", c.startTag.c_str());
+            R().failures++;
             go = false;
         } else {
             SeekAfter(c, at);
@@ -349,6 +351,7 @@ void RunLoop(const std::shared_ptr<RunContext>& ctxp) {
         if (raw.size() > kMaxScriptLine) {
             OxelMessageBox("Script Execution Error", "Script: %s\n\nLine %d\n\nError: line too long\n",
                            c.name.c_str(), c.line);
+            R().failures++;
             c.gosubDepth = 0;
             break;
         }
@@ -376,6 +379,7 @@ void RunLoop(const std::shared_ptr<RunContext>& ctxp) {
             int at = FindJump(c, *c.jump);
             if (at < 0) {
                 OxelMessageBox("Script Execution Error", "Tag '%s' not found\n", c.jump->c_str() + 2);
+                R().failures++;
                 c.jump.reset();
                 break;
             }
@@ -810,6 +814,7 @@ int script_exec_line(const char* line, int lineNumber, RunContext* ctx) {
     std::string name = ctx ? ctx->name : std::string(g_cfg.LAST_SCRIPTNAME);
     OxelMessageBox("Script Execution Error", "Script: %s\n\nLine %d\n\nError: %s\n", name.c_str(), lineNumber,
                    err.c_str());
+    R().failures++;
     if (ctx) {
         ctx->stop = true;
         ctx->gosubDepth = 0;
@@ -838,6 +843,7 @@ int run_script(const char* nameIn, const char* tagIn) {
     // Lua reads the file itself; it is looked at the same way first.
     if (std::string why = ReadScriptFile(ctx->path, ctx->text); !why.empty()) {
         OxelMessageBox("Script Execution Error", "%s: %s", ctx->path.c_str(), why.c_str());
+        R().failures++;
         return 0;
     }
     if (!ctx->lua) IndexLines(*ctx);
@@ -847,6 +853,15 @@ int run_script(const char* nameIn, const char* tagIn) {
     if (OnScriptThread()) return RunLevel(ctx);
     ScriptThreadPost([ctx] { RunLevel(ctx); });
     return 1;
+}
+
+void RunScriptThen(const std::string& name, std::function<void(bool passed)> done) {
+    ScriptThreadPost([name, done = std::move(done)] {
+        unsigned before = R().failures.load();
+        // On the script thread the script runs to its end before this returns.
+        int started = run_script(name.c_str(), nullptr);
+        done(started && R().failures.load() == before);
+    });
 }
 
 int ScriptRunLine(const char* line, int timeoutMs) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -22,6 +23,10 @@ void ScriptPostLine(const std::string& line);
 // run), 0 failed. Names are looked up in InstallDir()/scripts unless they
 // begin with "/"; "name@tag" starts at a tag; ".lua" runs as Lua.
 int run_script(const char* name, const char* tag);
+// Runs a script on the script thread and then, there, calls done: passed is
+// false when it could not start or a command in it (or in a script it ran)
+// failed and stopped it. For runs that end with their script (-s).
+void RunScriptThen(const std::string& name, std::function<void(bool passed)> done);
 // Where run_script looks for a name: as given when it begins with "/", else
 // under InstallDir()/scripts.
 std::string ScriptPath(const std::string& name);

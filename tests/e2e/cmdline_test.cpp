@@ -36,13 +36,37 @@ TEST(CommandLine, RefusedBeforeAnyWindow) {
         {{"one.ct", "two.ct"}, "[COMMAND LINE ERROR] Invalid argument count\n"},
         {{"-C", "80", "one.ct", "two.ct"}, "[COMMAND LINE ERROR] Invalid argument count\n"},
         {many, "[CMDLINE ERROR] Could not process argument list.\n"},
+        {{"-h"}, "[COMMAND LINE ERROR] Invalid option.\n"},
+        {{"-v"}, "[COMMAND LINE ERROR] Invalid option.\n"},
+        {{"-b"}, "[COMMAND LINE ERROR] Invalid option.\n"},
+        {{"-b", "fast"}, "[COMMAND LINE ERROR] Invalid option.\n"},
+        {{"-b", "-5"}, "[COMMAND LINE ERROR] Invalid option.\n"},
+        {{"-s"}, "[COMMAND LINE ERROR] Invalid option.\n"},
+        {{"--helpme"}, "[COMMAND LINE ERROR] Invalid option.\n"},
     };
     for (const auto& c : cases) {
         ProcResult r = RunCli(c.args, {"OXEL_HOME=" + home.path()});
-        EXPECT_EQ(r.status, 0) << c.args[0];
+        EXPECT_EQ(r.status, 64) << c.args[0];
         EXPECT_EQ(r.err, c.err) << c.args[0];
         EXPECT_EQ(r.out, "") << c.args[0];
     }
+}
+
+TEST(CommandLine, HelpAndVersionAnswerAndEnd) {
+    TempDir home;
+    ProcResult v = RunCli({"--version"}, {"OXEL_HOME=" + home.path()});
+    EXPECT_EQ(v.status, 0);
+    EXPECT_EQ(v.out, "Oxel " OXEL_TEST_VERSION "\n");
+    EXPECT_EQ(v.err, "");
+    ProcResult h = RunCli({"-C", "80", "--help"}, {"OXEL_HOME=" + home.path()});
+    EXPECT_EQ(h.status, 0);
+    EXPECT_EQ(h.err, "");
+    EXPECT_EQ(h.out.rfind("Oxel " OXEL_TEST_VERSION "\nUsage: oxel-cli", 0), 0u) << h.out;
+    // Every option and environment variable is explained.
+    for (const char* word : {"-b RATE", "-s SCRIPT", "-A n", "-C n", "-R n", "-D VAR=value", "-d file", "-h n",
+                             "-H ", "--list", "--help", "--version", "device", "OXEL_HOME", "OXEL_ANSWERS",
+                             "OXEL_SCREEN_DUMP", "64", "Ctrl-] ?"})
+        EXPECT_NE(h.out.find(word), std::string::npos) << word;
 }
 
 TEST(CommandLine, AcceptedRunsUntilSigterm) {

@@ -12,6 +12,10 @@ public:
     PtyBoard& operator=(const PtyBoard&) = delete;
 
     void Close();   // the board goes away (the program sees a hang-up)
+    // The line settings the program gave the pair (it shares one set): the
+    // rate as the kernel holds it, whichever way it was set; 0 on failure.
+    unsigned LineRate() const;
+    unsigned LineCflag() const;
     void Send(const std::string& bytes) const;
     // Reads until n bytes arrived or the time is up; returns what came.
     std::string Receive(size_t n, int ms = 10000) const;

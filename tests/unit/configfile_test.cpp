@@ -176,7 +176,7 @@ TEST_F(ConfigFile, WrittenForm) {
     EXPECT_LT(text.find("\nTRACEFLAGS "), text.find("\nEDITOR "));
     EXPECT_LT(text.find("\nDHCP_BOOTFILE "), text.find("\nBAUDRATE "));
     EXPECT_EQ(text.find("INSTALL_DIR"), std::string::npos);
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 6 + 244);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 6 + 245);
 }
 
 struct LineCase {

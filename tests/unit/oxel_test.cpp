@@ -79,10 +79,13 @@ TEST_F(Startup, CommandLineErrors) {
         {{"-R", "100000", "-C", "100000"}, "COMMAND LINE ERROR", "Invalid option."},
         {{"a.ct", "b.ct"}, "COMMAND LINE ERROR", "Invalid argument count"},
         {many, "CMDLINE ERROR", "Could not process argument list."},
+        {{"-b", "fast"}, "COMMAND LINE ERROR", "Invalid option."},
+        {{"-b", "0"}, "COMMAND LINE ERROR", "Invalid option."},
+        {{"--verbose"}, "COMMAND LINE ERROR", "Invalid option."},
     };
     for (const auto& c : cases) {
         ui.Reset();
-        EXPECT_EQ(Start(c.args), 0) << c.args[0];
+        EXPECT_EQ(Start(c.args), 64) << c.args[0];
         auto boxes = ui.Boxes();
         ASSERT_EQ(boxes.size(), 1u) << c.args[0];
         EXPECT_EQ(boxes[0].title, c.title) << c.args[0];

@@ -14,14 +14,13 @@
 #include <thread>
 
 #include "app/oxel.h"
+#include "platform/cli/cli_controls.h"
 #include "config/configrecord.h"
 #include "console/keyboard.h"
 #include "console/screenbuf.h"
 #include "platform/process.h"
 
 namespace {
-
-constexpr char kCtrlBracket = 0x1D;
 
 struct CliInput {
     std::thread reader;
@@ -64,7 +63,7 @@ void OnWinch(int) {
 // the stop pipe. End of file only stops reading: a run without input (CI,
 // a closed pipe) goes on until it is told to end.
 void ReadInput(int stopFd) {
-    bool escape = false, open = true;
+    bool open = true;
     char buf[256];
     for (;;) {
         pollfd fds[3] = {{open ? STDIN_FILENO : -1, POLLIN, 0}, {stopFd, POLLIN, 0}, {g_in.winchPipe[0], POLLIN, 0}};
@@ -81,20 +80,11 @@ void ReadInput(int stopFd) {
             open = false;   // end of input: keep following resizes until stopped
             continue;
         }
-        for (ssize_t i = 0; i < n && !g_in.stop.load(); ++i) {
-            char ch = buf[i];
-            if (g_in.rawMode && escape) {
-                escape = false;
-                if (ch == 'q' || ch == 'Q') {
-                    RequestShutdown(0);
-                    return;
-                }
-                if (ch != kCtrlBracket) continue;
-            } else if (g_in.rawMode && ch == kCtrlBracket) {
-                escape = true;
-                continue;
-            }
-            KeyboardChar(ch);
+        if (g_in.stop.load()) return;
+        if (!g_in.rawMode) {
+            for (ssize_t i = 0; i < n && !g_in.stop.load(); ++i) KeyboardChar(buf[i]);
+        } else if (!CliControlsInput(buf, static_cast<size_t>(n))) {
+            return;
         }
     }
 }

@@ -1,5 +1,6 @@
 // oxel-cli: the program in a terminal or with no terminal at all.
 #include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -44,7 +45,7 @@ int main(int argc, char** argv) {
     ShutdownOnSignals();
     static CliUi face;
     ProgramExitAddStep(AtFatalExit);
-    int status = OxelStart(argc, argv, face);
+    int status = OxelStart(argc, argv, face, {true, !isatty(STDIN_FILENO)});
     if (status >= 0) return status;
     CliStartInput();
     // Tests and wrappers that drive oxel-cli wait for this line, never on a delay.

@@ -18,11 +18,14 @@
 #include "backend/backend.h"
 #include "backend/comport.h"
 #include "config/configrecord.h"
+#include "platform/serial.h"
 #include "platform/qt/qt_ui.h"
 
 namespace {
 
-// Fills a port list and selects the configured port (else the first entry).
+// Fills a port list and selects the configured port (else the first entry):
+// the numbered ports, then the USB adapters by their by-id names with what
+// they say about themselves. The box is editable: any device path may be typed.
 void FillPorts(QComboBox* box) {
     box->clear();
     int select = 0;
@@ -30,7 +33,20 @@ void FillPorts(QComboBox* box) {
         if (ComPortFromEntry(e) == g_cfg.COMPORT) select = box->count();
         box->addItem(QString::fromStdString(e));
     }
+    for (const SerialUsbAdapter& a : SerialByIdList()) {
+        std::string text = a.byId;
+        for (const std::string* f : {&a.product, &a.vendorProduct, &a.serial})
+            if (!f->empty() && *f != ":") text += "  " + *f;
+        box->addItem(QString::fromStdString(text));
+    }
     box->setCurrentIndex(select);
+}
+
+// The port number of the chosen or typed entry: "COM3 (...)", NONE and the
+// like, or a device path (up to the details after two blanks); -1 when none.
+int PortOfEntry(const std::string& entry) {
+    if (entry.empty() || entry[0] != '/') return ComPortFromEntry(entry);
+    return ComPortForDevice(entry.substr(0, entry.find("  ")));
 }
 
 QString AltPortLine() {
@@ -50,6 +66,8 @@ void OpenComPortConfig(QWidget* parent) {
     auto* form = new QFormLayout;
 
     auto* port = new QComboBox(dlg);
+    port->setEditable(true);
+    port->setToolTip("A port of the list, or a device path such as /dev/ttyUSB0");
     auto* scan = new QPushButton("PortScan", dlg);
     auto* portRow = new QHBoxLayout;
     portRow->addWidget(port, 1);
@@ -126,13 +144,16 @@ void OpenComPortConfig(QWidget* parent) {
     lineButtons->addWidget(brk);
     lineButtons->addWidget(dtr);
     form->addRow(lineButtons);
+    auto* autoReconnect = new QCheckBox("Reconnect at once when the device comes back", dlg);
+    autoReconnect->setChecked(g_cfg.COMPORT_AUTORECONNECT != 0);
+    form->addRow(autoReconnect);
     form->addRow(new QLabel(AltPortLine(), dlg));
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dlg);
     QObject::connect(buttons, &QDialogButtonBox::rejected, dlg, &QDialog::reject);
     QObject::connect(buttons, &QDialogButtonBox::accepted, dlg, [=] {
         ComPortChoice c;
-        c.port = ComPortFromEntry(port->currentText().toStdString());
+        c.port = PortOfEntry(port->currentText().toStdString());
         if (c.port < 0) c.port = 0;
         c.rate = rate->currentData().toInt();
         c.userDefined = user->isChecked();
@@ -142,6 +163,7 @@ void OpenComPortConfig(QWidget* parent) {
         c.stopBits = stop->currentIndex();
         c.flow = (dtrDsr->isChecked() ? 0x01 : 0) | (rtsCts->isChecked() ? 0x02 : 0) |
                  (xonXoff->isChecked() ? 0x04 : 0);
+        g_cfg.COMPORT_AUTORECONNECT = autoReconnect->isChecked() ? 1 : 0;
         dlg->accept();
         ComPortConfigure(c);
     });
