@@ -334,11 +334,11 @@ int cmd_sendinput(int argc, char** argv) {
         }
         case 'f': {
             // CLASS,TITLE with "NULL" for either; no comma: a title alone.
-            std::string spec = script_optarg;
-            size_t comma = spec.find(',');
+            std::string window = script_optarg;
+            size_t comma = window.find(',');
             req.find = true;
-            req.cls = comma == std::string::npos ? "" : spec.substr(0, comma);
-            req.title = comma == std::string::npos ? spec : spec.substr(comma + 1);
+            req.cls = comma == std::string::npos ? "" : window.substr(0, comma);
+            req.title = comma == std::string::npos ? window : window.substr(comma + 1);
             if (req.cls == "NULL") req.cls.clear();
             if (req.title == "NULL") req.title.clear();
             break;

@@ -14,4 +14,4 @@ struct UdpServerSpec {
 // The socket bound on port, or -1 after the failure has been reported:
 // "TITLE socket()", box "port N in use", box "port N needs privileges...",
 // or "TITLE bind()".
-int UdpServerOpen(const UdpServerSpec& spec, uint16_t port);
+int UdpServerOpen(const UdpServerSpec& server, uint16_t port);
