@@ -103,8 +103,8 @@ private:
     std::thread relay_;
 };
 
-std::string RandomBytes(size_t n, unsigned seed) {
-    std::mt19937 gen(seed);
+std::string RandomBytes(size_t n, unsigned key) {
+    std::mt19937 gen(key);
     std::string s(n, '\0');
     for (auto& c : s) c = static_cast<char>(gen() & 0xFF);
     return s;
