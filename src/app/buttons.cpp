@@ -155,8 +155,22 @@ void ButtonsResetCounters() {
     for (auto& c : g_buttonCount) c = 0;
 }
 
+namespace {
+std::atomic<bool> g_fkeyOff[kFkeyCount + 1], g_buttonOff[kButtonCount + 1];
+}  // namespace
+
+void SetPressEnabled(bool button, int n, bool on) {
+    if (button ? (n < 1 || n > kButtonCount) : (n < 1 || n > kFkeyCount)) return;
+    (button ? g_buttonOff : g_fkeyOff)[n] = !on;
+}
+
+bool PressEnabled(bool button, int n) {
+    if (button ? (n < 1 || n > kButtonCount) : (n < 1 || n > kFkeyCount)) return false;
+    return !(button ? g_buttonOff : g_fkeyOff)[n];
+}
+
 int PressFkey(int n) {
-    if (n < 1 || n > kFkeyCount) return 0;
+    if (n < 1 || n > kFkeyCount || g_fkeyOff[n]) return 0;
     g_fkeyCount[n - 1]++;
     std::string text = Field(g_cfg.FKEY[n - 1], sizeof g_cfg.FKEY[0]);
     if (n <= 4 && g_cfg.VT100_EMULATION && text.empty()) {
@@ -167,7 +181,7 @@ int PressFkey(int n) {
 }
 
 int PressButton(int n) {
-    if (n < 1 || n > kButtonCount) return 0;
+    if (n < 1 || n > kButtonCount || g_buttonOff[n]) return 0;
     g_buttonCount[n - 1]++;
     std::string text = Field(g_cfg.BUTTON[n - 1], sizeof g_cfg.BUTTON[0]);
     return PressText(text, g_cfg.BTN_SCRIPT[n - 1] != 0, true);

@@ -23,6 +23,10 @@ constexpr const char* kButtonsDialog = "Buttons Configuration";
 // 0 otherwise (out of range, a refused script stop, a failed send).
 int PressFkey(int n);
 int PressButton(int n);
+// FKEY N enable / disable: a disabled key or button does nothing when it is
+// pressed (locally, remotely or by a script) until it is enabled again.
+void SetPressEnabled(bool button, int n, bool on);
+bool PressEnabled(bool button, int n);
 uint32_t FkeyPressCount(int n);
 uint32_t ButtonPressCount(int n);
 

@@ -25,7 +25,10 @@ bool ParseRgb(const char* text, int rgb[3]) {
 int FkeyDefine(bool button, bool script, int n, int words, char** w) {
     int limit = button ? kButtonCount : 9;
     if (n < 1 || n > limit) return -2;
-    if (words == 2 && (Is(w[1], "enable") || Is(w[1], "disable"))) return 0;
+    if (words == 2 && (Is(w[1], "enable") || Is(w[1], "disable"))) {
+        SetPressEnabled(button, n, Is(w[1], "enable"));
+        return 0;
+    }
     int rgb[3];
     if (words == 2 && ParseRgb(w[1], rgb)) {
         if (!button) {

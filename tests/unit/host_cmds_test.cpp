@@ -11,6 +11,7 @@
 #include <regex>
 #include <thread>
 
+#include "app/buttons.h"
 #include "app/fkey_cmd.h"
 #include "config/configrecord.h"
 #include "console/keyboard.h"
@@ -250,6 +251,16 @@ TEST(WindowCmds, TitleConfigAndKeys) {
     EXPECT_STREQ(g_cfg.FKEY_LABEL[1], "Reset");
     EXPECT_EQ(h.Run("FKEY -c 3\n"), "");
     EXPECT_EQ(h.Var("FKEY"), "0");
+    // A disabled key is not pressed (nor counted) until it is enabled again.
+    EXPECT_EQ(h.Run("FKEY 3 disable\n"), "");
+    EXPECT_EQ(PressFkey(3), 0);
+    EXPECT_EQ(h.Run("FKEY -c 3\n"), "");
+    EXPECT_EQ(h.Var("FKEY"), "0");
+    EXPECT_EQ(h.Run("FKEY 3 enable\n"), "");
+    PressFkey(3);
+    EXPECT_EQ(h.Run("FKEY -c 3\n"), "");
+    EXPECT_EQ(h.Var("FKEY"), "1");
+    EXPECT_EQ(h.Run("FKEY -b 17 disable\n"), "Parameter error\n");
     EXPECT_EQ(h.Run("FKEY -c 13\n"), "Parameter error\n");
     EXPECT_EQ(h.Var("FKEY"), "<unset>");
     EXPECT_EQ(ParsePeriod("2"), 120);
